@@ -1,0 +1,3 @@
+#pragma once
+
+#define CALDER_API __attribute__((visibility("default")))
