@@ -2,6 +2,7 @@
 // The instrument base class: host socket, settings record, host-link supervision, and the
 // virtual operations through which the host's packets reach an instrument.
 
+#include "calder/CmdLineSocket.h"
 #include "calder/DockWrapper.h"
 #include "calder/Export.h"
 #include "calder/Geometry.h"
@@ -16,18 +17,6 @@ class QuickSock;
 namespace calder {
 class HostFrame;
 }
-
-// The host socket named on the program's command line.
-struct CALDER_API CmdLineSocket {
-    BOOL socketGiven = FALSE;
-    CString host;
-    UINT port = 0;
-
-    // Recognises "--tarn HOST:PORT" and "--tarn=HOST:PORT" (HOST may be a bracketed IPv6
-    // address); every other argument is ignored. Fills the fields and returns true when a valid
-    // socket was given; a malformed one leaves the fields unchanged.
-    bool ParseCommandLine(int argc, const char* const* argv);
-};
 
 class CALDER_API TarnInstBase : public CObject {
 public:
