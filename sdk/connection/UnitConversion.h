@@ -20,7 +20,9 @@
 namespace tarnsdk {
 
 // A length in the instrument's unit, in inches.
-inline double ToInches(const TarnConnection& c, double length) { return length * c.UnitFactor(); }
+inline double ToInches(const TarnConnection& c, double length) {
+    return length * c.UnitFactor();
+}
 
 // Rewrites the three components in place, in inches.
 inline void ToInchesInPlace(const TarnConnection& c, Tarnvector& v) {
@@ -46,7 +48,9 @@ inline Tarnvector FromInches(const TarnConnection& c, const Vector& v) {
     return out;
 }
 
-inline Vector ToVector(const Tarnvector& v) { return Vector(v.x, v.y, v.z); }
+inline Vector ToVector(const Tarnvector& v) {
+    return Vector(v.x, v.y, v.z);
+}
 
 // The sixteen values of `t`, in row order.
 inline Transform ToTransform(const Tarnxform& t) {
@@ -60,9 +64,13 @@ inline Transform ToTransform(const Tarnxform& t) {
 }
 
 // Narrow interface text -> the base library's wide text (cut at the first zero byte).
-inline CString Widen(std::string_view narrow) { return framework::NarrowToWide(narrow); }
+inline CString Widen(std::string_view narrow) {
+    return framework::NarrowToWide(narrow);
+}
 
 // The base library's wide text -> narrow interface text (cut at the first zero).
-inline std::string Narrow(const CString& wide) { return framework::WideToNarrow(wide); }
+inline std::string Narrow(const CString& wide) {
+    return framework::WideToNarrow(wide);
+}
 
 } // namespace tarnsdk

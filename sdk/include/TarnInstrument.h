@@ -68,22 +68,25 @@ public:
 
     // ---- Measurement senders ----
 
-    void SendPointToTarn(Tarnvector& position, Tarnvector& uncertainty, double probeRadius, double secondDistance,
-                         bool asUpdate, std::string targetName, std::string groupName, std::string collectionName,
-                         std::vector<std::string> notes);
+    void SendPointToTarn(Tarnvector& position, Tarnvector& uncertainty, double probeRadius,
+                         double secondDistance, bool asUpdate, std::string targetName, std::string groupName,
+                         std::string collectionName, std::vector<std::string> notes);
     // `distanceAngles` holds distance, horizontal angle and vertical angle.
     void SendEDMTheoPtToTarn(Tarnvector& distanceAngles, Tarnxform& probeTransform, bool useTransform,
-                             double probeRadius, double secondDistance, bool reservedFlag, std::string targetName,
-                             std::string groupName, std::string collectionName, std::vector<std::string> notes);
-    void SendCMMPtToTarn(Tarnvector& position, Tarnxform& probeTransform, double probeRadius, double secondDistance,
-                         bool asUpdate, bool useAuxValues, std::vector<double>& auxValues, std::string targetName,
-                         std::string groupName, std::string collectionName, std::vector<std::string> notes);
+                             double probeRadius, double secondDistance, bool reservedFlag,
+                             std::string targetName, std::string groupName, std::string collectionName,
+                             std::vector<std::string> notes);
+    void SendCMMPtToTarn(Tarnvector& position, Tarnxform& probeTransform, double probeRadius,
+                         double secondDistance, bool asUpdate, bool useAuxValues,
+                         std::vector<double>& auxValues, std::string targetName, std::string groupName,
+                         std::string collectionName, std::vector<std::string> notes);
     // `direction` is the probing direction (i, j, k).
     void SendIJKUncertPointToTarn(Tarnvector& position, Tarnvector& direction, Tarnvector& uncertainty,
-                                  double probeRadius, double secondDistance, bool asUpdate, std::string targetName,
-                                  std::string groupName, std::string collectionName,
+                                  double probeRadius, double secondDistance, bool asUpdate,
+                                  std::string targetName, std::string groupName, std::string collectionName,
                                   std::vector<std::string> notes);
-    void SendIJKUncertPointArrayToTarn(std::vector<Tarnvector>& positions, std::vector<Tarnvector>& directions,
+    void SendIJKUncertPointArrayToTarn(std::vector<Tarnvector>& positions,
+                                       std::vector<Tarnvector>& directions,
                                        std::vector<Tarnvector>& uncertainties, double probeRadius,
                                        double secondDistance, std::string targetName, std::string groupName,
                                        std::string collectionName);
@@ -99,15 +102,16 @@ public:
                            std::vector<std::string> notes);
     // Note the name order: collections, groups, targets.
     void SendBatchofPtsToTarn(std::vector<Tarnvector>& positions, std::vector<Tarnxform>& probeTransforms,
-                              std::vector<Tarnvector>& uncertainties, std::vector<std::string>& collectionNames,
-                              std::vector<std::string>& groupNames, std::vector<std::string>& targetNames,
-                              double probeRadius, double secondDistance, std::vector<std::string> notes);
+                              std::vector<Tarnvector>& uncertainties,
+                              std::vector<std::string>& collectionNames, std::vector<std::string>& groupNames,
+                              std::vector<std::string>& targetNames, double probeRadius,
+                              double secondDistance, std::vector<std::string> notes);
 
     // ---- Frame and cloud senders ----
 
     void SendFrameDataToTarn(Tarnxform& frame, double timeStamp, bool flagA, bool flagB, bool flagD,
-                             std::string objectName, std::string collectionName, std::vector<std::string> notes,
-                             double probeRadius, double secondDistance);
+                             std::string objectName, std::string collectionName,
+                             std::vector<std::string> notes, double probeRadius, double secondDistance);
     void SendMultipleFrameDataToTarn(std::vector<Tarnxform>& frames, std::vector<double>& timeStamps,
                                      std::string objectName, double probeRadius, double secondDistance);
     void SendMultipleInstFramesToTarn(std::vector<Tarnxform>& frames, std::vector<std::string>& frameNames,
@@ -115,7 +119,8 @@ public:
     void SendPointSetTrackingToTarn(std::vector<Tarnvector>& points, std::vector<std::string>& pointNames);
     void SendScanStripeCloudToTarn(std::vector<TarnScanStripe>& stripes, std::string cloudName,
                                    std::string collectionName);
-    void SendPointCloudToTarn(std::vector<Tarnvector>& points, std::string cloudName, std::string collectionName);
+    void SendPointCloudToTarn(std::vector<Tarnvector>& points, std::string cloudName,
+                              std::string collectionName);
 
     // ---- Geometry and command senders ----
 
@@ -123,8 +128,8 @@ public:
                         std::string collectionName, std::vector<std::string> notes);
     void SendCircleToTarn(Tarnxform& frame, double radius, double reservedValue, std::string objectName,
                           std::string collectionName, std::vector<std::string> notes);
-    void SendSphereToTarn(Tarnvector& center, double radius, std::string objectName, std::string collectionName,
-                          std::vector<std::string> notes);
+    void SendSphereToTarn(Tarnvector& center, double radius, std::string objectName,
+                          std::string collectionName, std::vector<std::string> notes);
     void SendCylinderToTarn(Tarnvector& point1, Tarnvector& point2, double radius, std::string objectName,
                             std::string collectionName, std::vector<std::string> notes);
     void SendPlaneToTarn(Tarnxform& frame, std::vector<Tarnvector> points, std::string objectName,

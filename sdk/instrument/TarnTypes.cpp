@@ -4,7 +4,8 @@
 
 TarnScanStripe::TarnScanStripe() = default;
 
-TarnScanStripe::TarnScanStripe(const TarnScanStripe& other) : points(other.points), transform(other.transform) {}
+TarnScanStripe::TarnScanStripe(const TarnScanStripe& other)
+    : points(other.points), transform(other.transform) {}
 
 // The transform is copied, not moved: the source keeps its own.
 TarnScanStripe::TarnScanStripe(TarnScanStripe&& other) noexcept
@@ -31,4 +32,6 @@ TarnScanStripe& TarnScanStripe::operator=(TarnScanStripe&& other) noexcept {
     return *this;
 }
 
-void TarnScanStripe::Clear() { points.clear(); }
+void TarnScanStripe::Clear() {
+    points.clear();
+}

@@ -1,0 +1,124 @@
+#include "DTarnConnection.h"
+
+#include "UnitConversion.h"
+
+#include "calder/Window.h"
+#include "framework/MessageBox.h"
+#include "framework/TextConversion.h"
+
+#include <QCheckBox>
+#include <QEvent>
+#include <QGroupBox>
+#include <QPushButton>
+#include <QRect>
+#include <QShowEvent>
+
+#include <utility>
+
+namespace {
+
+// The dialog's layout in dialog units, converted with the base units of its 8-point font.
+QRect FromDialogUnits(int left, int top, int width, int height) {
+    const auto x = [](int du) { return du * 3 / 2; };
+    const auto y = [](int du) { return du * 13 / 8; };
+    return QRect(x(left), y(top), x(width), y(height));
+}
+
+const wchar_t* const kPositionSection = L"windows";
+constexpr int kPositionFlags = 9;
+
+} // namespace
+
+const wchar_t* const DTarnConnection::kInvalidSelectionText =
+    L"Please Select a valid Tarn to connect to.\n"
+    L"You will need to have Tarn running and the proper instrument added to the model.";
+
+DTarnConnection::DTarnConnection(WORD type, std::string name, const CString& address, const CString& label,
+                                 UINT port, QWidget* parent)
+    : QDialog(parent), instrumentType(type), instrumentName(std::move(name)), hostAddress(address),
+      hostLabel(label), hostPort(port) {
+    setObjectName(QStringLiteral("DTarnConnection"));
+    setWindowTitle(QStringLiteral("Connect to Tarn"));
+    setFixedSize(FromDialogUnits(0, 0, 177, 176).size());
+
+    group_ = new QGroupBox(QStringLiteral("Tarn"), this); // control id -1
+    group_->setObjectName(QStringLiteral("tarnGroup"));
+    group_->setGeometry(FromDialogUnits(7, 7, 163, 145));
+
+    // Control 1000. Placed on the dialog, not in the group box, so that it keeps the template's
+    // coordinates; it is raised above the frame.
+    tree.setParent(this);
+    tree.setObjectName(QStringLiteral("tree"));
+    tree.setGeometry(FromDialogUnits(21, 22, 135, 104));
+    tree.setHeaderHidden(true);
+    tree.setRootIsDecorated(false);
+    tree.setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    tree.raise();
+    tree.viewport()->installEventFilter(this);
+
+    showAllBox_ = new QCheckBox(QStringLiteral("Show All Available Connections"), this); // control 1001
+    showAllBox_->setObjectName(QStringLiteral("showAll"));
+    showAllBox_->setGeometry(FromDialogUnits(22, 133, 115, 10));
+    showAllBox_->setChecked(false);
+    showAllBox_->raise();
+
+    okButton_ = new QPushButton(QStringLiteral("OK"), this); // control 1
+    okButton_->setObjectName(QStringLiteral("okButton"));
+    okButton_->setGeometry(FromDialogUnits(7, 155, 50, 14));
+    okButton_->setDefault(true);
+    okButton_->setAutoDefault(true);
+
+    setTabOrder(okButton_, &tree);
+    setTabOrder(&tree, showAllBox_);
+
+    connect(showAllBox_, &QCheckBox::clicked, this, [this] { OnBnClickedShowAll(); });
+    connect(okButton_, &QPushButton::clicked, this, [this] { OnBnClickedOk(); });
+
+    // Initialisation: fill the tree from the previous choice and title the window.
+    tree.Initialize(2, instrumentType, hostAddress, hostLabel);
+    setWindowTitle(framework::WideToQString(L"Tarn " + tarnsdk::Widen(instrumentName)));
+}
+
+DTarnConnection::~DTarnConnection() {
+    tree.viewport()->removeEventFilter(this);
+    PersistentWnd::SaveWndRect(kPositionSection, PositionKey(), this, kPositionFlags, nullptr);
+}
+
+CString DTarnConnection::PositionKey() const {
+    return CStringFormat(L"Tarn_%s_DTarnConnection", tarnsdk::Widen(instrumentName).c_str());
+}
+
+void DTarnConnection::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    PersistentWnd::RestoreWndRect(kPositionSection, PositionKey(), this, kPositionFlags, nullptr);
+}
+
+bool DTarnConnection::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == tree.viewport() && event->type() == QEvent::MouseButtonDblClick) {
+        // The first click of the pair has already selected the entry under the pointer.
+        OnDblclkTree();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void DTarnConnection::OnBnClickedShowAll() {
+    showAll = showAllBox_->isChecked() ? TRUE : FALSE;
+    if (showAll)
+        tree.RefreshAll();
+    else
+        tree.RefreshFiltered();
+}
+
+void DTarnConnection::OnBnClickedOk() {
+    if (tree.GetResult(&hostAddress, &hostPort, &hostLabel)) {
+        showAll = showAllBox_->isChecked() ? TRUE : FALSE;
+        accept();
+        return;
+    }
+    framework::MessageBox(this, kInvalidSelectionText, {}, framework::MB_OK);
+}
+
+void DTarnConnection::OnDblclkTree() {
+    OnBnClickedOk();
+}
