@@ -1,0 +1,114 @@
+#include "framework/MessageBox.h"
+
+#include "framework/TextConversion.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QPointer>
+#include <QThread>
+
+namespace framework {
+
+namespace {
+
+constexpr UINT kButtonMask = 0x0F;
+constexpr UINT kIconMask = 0xF0;
+
+struct ButtonSet {
+    QMessageBox::StandardButtons buttons;
+    QMessageBox::StandardButton defaultButton;
+    QMessageBox::StandardButton escapeButton;
+};
+
+ButtonSet ButtonsFor(UINT type) {
+    switch (type & kButtonMask) {
+    case MB_OKCANCEL:
+        return {QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok, QMessageBox::Cancel};
+    case MB_YESNOCANCEL:
+        return {QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes,
+                QMessageBox::Cancel};
+    case MB_YESNO:
+        return {QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, QMessageBox::No};
+    default: // MB_OK and button sets this layer does not offer
+        return {QMessageBox::Ok, QMessageBox::Ok, QMessageBox::Ok};
+    }
+}
+
+QMessageBox::Icon IconFor(UINT type) {
+    switch (type & kIconMask) {
+    case MB_ICONSTOP:
+        return QMessageBox::Critical;
+    case MB_ICONQUESTION:
+        return QMessageBox::Question;
+    case MB_ICONWARNING:
+        return QMessageBox::Warning;
+    case MB_ICONINFORMATION:
+        return QMessageBox::Information;
+    default:
+        return QMessageBox::NoIcon;
+    }
+}
+
+int AnswerFor(QMessageBox::StandardButton button) {
+    switch (button) {
+    case QMessageBox::Ok:
+        return IDOK;
+    case QMessageBox::Cancel:
+        return IDCANCEL;
+    case QMessageBox::Yes:
+        return IDYES;
+    case QMessageBox::No:
+        return IDNO;
+    default:
+        return IDCANCEL;
+    }
+}
+
+int ShowOnUiThread(QWidget* parent, const std::wstring& text, const std::wstring& caption, UINT type) {
+    const ButtonSet set = ButtonsFor(type);
+    QPointer<QMessageBox> box = new QMessageBox(parent);
+    box->setObjectName(QStringLiteral("frameworkMessageBox"));
+    box->setAttribute(Qt::WA_DeleteOnClose, false);
+    box->setWindowTitle(caption.empty() ? QCoreApplication::applicationName() : WideToQString(caption));
+    box->setTextFormat(Qt::PlainText);
+    box->setText(WideToQString(text));
+    box->setIcon(IconFor(type));
+    box->setStandardButtons(set.buttons);
+    box->setDefaultButton(set.defaultButton);
+    box->setEscapeButton(set.escapeButton);
+    box->exec();
+    // The box may have been destroyed with its parent while it ran, or ended without a button
+    // (a quit request ends its loop): both count as closing it.
+    if (box.isNull()) {
+        return AnswerFor(set.escapeButton);
+    }
+    QAbstractButton* clicked = box->clickedButton();
+    const QMessageBox::StandardButton button =
+        clicked != nullptr ? box->standardButton(clicked) : QMessageBox::NoButton;
+    delete box.data();
+    return AnswerFor(button != QMessageBox::NoButton ? button : set.escapeButton);
+}
+
+} // namespace
+
+int MessageBox(QWidget* parent, const std::wstring& text, const std::wstring& caption, UINT type) {
+    QApplication* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+    if (app == nullptr) {
+        // Nothing can be shown without a widget application: answer as if closed.
+        return AnswerFor(ButtonsFor(type).escapeButton);
+    }
+    if (QThread::currentThread() == app->thread()) {
+        return ShowOnUiThread(parent, text, caption, type);
+    }
+    // Widgets live on the UI thread only: a caller on another thread waits there for the answer.
+    int answer = AnswerFor(ButtonsFor(type).escapeButton);
+    QPointer<QWidget> guardedParent = parent;
+    QMetaObject::invokeMethod(
+        app, [&] { answer = ShowOnUiThread(guardedParent.data(), text, caption, type); },
+        Qt::BlockingQueuedConnection);
+    return answer;
+}
+
+} // namespace framework

@@ -1,0 +1,114 @@
+#include "framework/TextConversion.h"
+
+#include <climits>
+#include <cwchar>
+
+namespace framework {
+
+namespace {
+
+constexpr wchar_t kReplacementWide = L'\xFFFD';
+constexpr char kReplacementNarrow = '?';
+
+template <typename Char>
+std::basic_string_view<Char> UpToFirstZero(std::basic_string_view<Char> text) {
+    const auto zero = text.find(Char{});
+    return zero == std::basic_string_view<Char>::npos ? text : text.substr(0, zero);
+}
+
+QString Utf16View(std::u16string_view utf16) {
+    return QString(reinterpret_cast<const QChar*>(utf16.data()), static_cast<qsizetype>(utf16.size()));
+}
+
+} // namespace
+
+std::u16string Utf8ToUtf16(std::string_view utf8) {
+    const QString text = Utf8ToQString(utf8);
+    return std::u16string(reinterpret_cast<const char16_t*>(text.utf16()),
+                          static_cast<std::size_t>(text.size()));
+}
+
+std::string Utf16ToUtf8(std::u16string_view utf16) {
+    return QStringToUtf8(Utf16View(UpToFirstZero(utf16)));
+}
+
+QString Utf8ToQString(std::string_view utf8) {
+    const std::string_view text = UpToFirstZero(utf8);
+    // Invalid sequences become U+FFFD.
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string QStringToUtf8(const QString& text) {
+    const qsizetype zero = text.indexOf(QChar(u'\0'));
+    const QByteArray bytes = (zero < 0 ? text : text.left(zero)).toUtf8();
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+// Character by character with an explicit conversion state: restartable and thread-safe, and an
+// invalid sequence can be replaced and skipped instead of ending the conversion.
+std::wstring NarrowToWide(std::string_view narrow) {
+    const std::string_view text = UpToFirstZero(narrow);
+    std::wstring wide;
+    wide.reserve(text.size());
+    std::mbstate_t state{};
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        wchar_t ch = 0;
+        const std::size_t used = std::mbrtowc(&ch, text.data() + pos, text.size() - pos, &state);
+        if (used == static_cast<std::size_t>(-1)) {
+            // Invalid byte: replace it and go on with the next one.
+            wide.push_back(kReplacementWide);
+            state = std::mbstate_t{};
+            ++pos;
+        } else if (used == static_cast<std::size_t>(-2)) {
+            // The text ends inside a character.
+            wide.push_back(kReplacementWide);
+            break;
+        } else if (used == 0) {
+            break; // cannot happen after the cut, kept for safety
+        } else {
+            wide.push_back(ch);
+            pos += used;
+        }
+    }
+    return wide;
+}
+
+std::string WideToNarrow(std::wstring_view wide) {
+    const std::wstring_view text = UpToFirstZero(wide);
+    std::string narrow;
+    narrow.reserve(text.size());
+    std::mbstate_t state{};
+    char buffer[MB_LEN_MAX];
+    for (const wchar_t ch : text) {
+        const std::size_t written = std::wcrtomb(buffer, ch, &state);
+        if (written == static_cast<std::size_t>(-1)) {
+            narrow.push_back(kReplacementNarrow);
+            state = std::mbstate_t{};
+        } else {
+            narrow.append(buffer, written);
+        }
+    }
+    // Return a state-dependent encoding to its initial shift state.
+    const std::size_t tail = std::wcrtomb(buffer, L'\0', &state);
+    if (tail != static_cast<std::size_t>(-1) && tail > 1) {
+        narrow.append(buffer, tail - 1);
+    }
+    return narrow;
+}
+
+QString WideToQString(std::wstring_view wide) {
+    static_assert(sizeof(wchar_t) == sizeof(char32_t), "wide text is UTF-32");
+    const std::wstring_view text = UpToFirstZero(wide);
+    // Values that are no code point become U+FFFD.
+    return QString::fromUcs4(reinterpret_cast<const char32_t*>(text.data()),
+                             static_cast<qsizetype>(text.size()));
+}
+
+std::wstring QStringToWide(const QString& text) {
+    const qsizetype zero = text.indexOf(QChar(u'\0'));
+    // Unpaired surrogates become U+FFFD.
+    return (zero < 0 ? text : text.left(zero)).toStdWString();
+}
+
+} // namespace framework
