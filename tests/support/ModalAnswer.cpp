@@ -141,10 +141,10 @@ private:
     }
 
     void Poll() {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (modal != nullptr && modal == lastHandled_.data() && modal->isVisible()) {
-            modal = nullptr; // acted on already; wait until it is gone
+        if (actionPending_) {
+            return; // the widget found last is being acted on; look again afterwards
         }
+        QWidget* modal = QApplication::activeModalWidget();
         ExpireWatches(modal);
         if (modal != nullptr) {
             if (!queue_.empty()) {
@@ -155,12 +155,13 @@ private:
                 }
             } else if (standingAnswer_ != kNoStandingAnswer) {
                 if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-                    lastHandled_ = modal;
+                    actionPending_ = true;
                     const int answerId = standingAnswer_;
                     QPointer<QMessageBox> guarded = box;
                     QMetaObject::invokeMethod(
                         this,
-                        [guarded, answerId] {
+                        [this, guarded, answerId] {
+                            actionPending_ = false;
                             if (!guarded.isNull()) {
                                 AnswerBox(guarded.data(), answerId);
                             }
@@ -186,13 +187,12 @@ private:
         }
         // Nothing else will close it: close it so that the code under test returns.
         if (expired && modal != nullptr && queue_.empty() && standingAnswer_ == kNoStandingAnswer) {
-            lastHandled_ = modal;
             CloseUnhandled(modal);
         }
     }
 
     void Act(QWidget* modal, Pending pending) {
-        lastHandled_ = modal;
+        actionPending_ = true;
         {
             std::lock_guard lock(pending.watch->mutex_);
             pending.watch->caption_ = modal->windowTitle().toStdString();
@@ -206,7 +206,8 @@ private:
         QPointer<QWidget> guarded = modal;
         QMetaObject::invokeMethod(
             this,
-            [guarded, pending = std::move(pending)] {
+            [this, guarded, pending = std::move(pending)] {
+                actionPending_ = false;
                 {
                     std::lock_guard lock(pending.watch->mutex_);
                     pending.watch->acted_ = true;
@@ -225,7 +226,7 @@ private:
 
     QTimer timer_;
     std::deque<Pending> queue_;
-    QPointer<QWidget> lastHandled_;
+    bool actionPending_ = false;
     int standingAnswer_ = kNoStandingAnswer;
 };
 

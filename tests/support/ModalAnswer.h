@@ -2,8 +2,9 @@
 // Answers modal widgets in GUI tests. A watch is registered before the code under test opens the
 // widget; a timer on the UI thread then looks for the active modal widget, which also works while
 // the code under test runs nested event loops (modal dialogs, message boxes, waits that dispatch
-// events). Watches act strictly in registration order, each on a widget the one before did not
-// act on. Call these functions on the UI thread after EnsureApplication().
+// events). Watches act strictly in registration order, one at a time: the next one looks only
+// after the action of the one before has run (so several watches may act on one dialog in turn).
+// Call these functions on the UI thread after EnsureApplication().
 
 #include "TestApplication.h"
 
@@ -61,12 +62,12 @@ ModalWatchPtr AnswerNextMessageBox(int answerId, std::chrono::milliseconds timeo
 ModalWatchPtr WhenModalAppears(std::function<void(QWidget*)> action, std::chrono::milliseconds timeout = 10s,
                                std::function<bool(QWidget*)> matches = {});
 
-// Runs `action` on the next modal widget of type T (for example a dialog class).
+// Runs `action` on the next modal widget of type T (for example a dialog class; no Q_OBJECT needed).
 template <typename T>
 ModalWatchPtr WhenDialogAppears(std::function<void(T*)> action, std::chrono::milliseconds timeout = 10s) {
     return WhenModalAppears(
-        [action = std::move(action)](QWidget* widget) { action(qobject_cast<T*>(widget)); }, timeout,
-        [](QWidget* widget) { return qobject_cast<T*>(widget) != nullptr; });
+        [action = std::move(action)](QWidget* widget) { action(dynamic_cast<T*>(widget)); }, timeout,
+        [](QWidget* widget) { return dynamic_cast<T*>(widget) != nullptr; });
 }
 
 // While it lives, every message box that no watch is waiting for is answered with `answerId`.

@@ -61,8 +61,8 @@ std::wstring NarrowToWide(std::string_view narrow) {
             state = std::mbstate_t{};
             ++pos;
         } else if (used == static_cast<std::size_t>(-2)) {
-            // The text ends inside a character.
-            wide.push_back(kReplacementWide);
+            // The text ends inside a character: each of its bytes is unconvertible.
+            wide.append(text.size() - pos, kReplacementWide);
             break;
         } else if (used == 0) {
             break; // cannot happen after the cut, kept for safety
@@ -81,6 +81,13 @@ std::string WideToNarrow(std::wstring_view wide) {
     std::mbstate_t state{};
     char buffer[MB_LEN_MAX];
     for (const wchar_t ch : text) {
+        // Some locales would write values that are no code point (beyond U+10FFFF) as byte
+        // sequences that no reader accepts.
+        const auto code = static_cast<char32_t>(ch);
+        if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+            narrow.push_back(kReplacementNarrow);
+            continue;
+        }
         const std::size_t written = std::wcrtomb(buffer, ch, &state);
         if (written == static_cast<std::size_t>(-1)) {
             narrow.push_back(kReplacementNarrow);
@@ -100,9 +107,21 @@ std::string WideToNarrow(std::wstring_view wide) {
 QString WideToQString(std::wstring_view wide) {
     static_assert(sizeof(wchar_t) == sizeof(char32_t), "wide text is UTF-32");
     const std::wstring_view text = UpToFirstZero(wide);
-    // Values that are no code point become U+FFFD.
-    return QString::fromUcs4(reinterpret_cast<const char32_t*>(text.data()),
-                             static_cast<qsizetype>(text.size()));
+    QString result;
+    result.reserve(static_cast<qsizetype>(text.size()));
+    for (const wchar_t ch : text) {
+        // Values that are no code point (surrogates, beyond U+10FFFF) become U+FFFD.
+        const auto code = static_cast<char32_t>(ch);
+        const bool valid = code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
+        const char32_t unit = valid ? code : 0xFFFD;
+        if (QChar::requiresSurrogates(unit)) {
+            result.append(QChar(QChar::highSurrogate(unit)));
+            result.append(QChar(QChar::lowSurrogate(unit)));
+        } else {
+            result.append(QChar(static_cast<char16_t>(unit)));
+        }
+    }
+    return result;
 }
 
 std::wstring QStringToWide(const QString& text) {
