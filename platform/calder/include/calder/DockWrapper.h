@@ -5,8 +5,10 @@
 #include "calder/ObjectModel.h"
 #include "framework/WinTypes.h"
 
+#include <QPointer>
+#include <QPushButton>
+
 class QDialog;
-class QPushButton;
 class QWidget;
 class TarnInstBase;
 
@@ -18,7 +20,7 @@ public:
     CDockingBtnCtrl();
     CDockingBtnCtrl(const CDockingBtnCtrl&) = delete;
     CDockingBtnCtrl& operator=(const CDockingBtnCtrl&) = delete;
-    ~CDockingBtnCtrl();
+    ~CDockingBtnCtrl(); // destroys the button when it still exists
 
     // Creates the button as a child of `parent` at `rect`. A click posts WM_COMMAND with `id` to
     // `parent`. Style 0x10000000 makes it visible. Nonzero on success (false for a null parent).
@@ -27,14 +29,14 @@ public:
     UINT id() const;
 
 private:
-    QPushButton* button_ = nullptr; // owned by its parent widget
+    QPointer<QPushButton> button_; // a child of its parent widget, which may destroy it first
     UINT id_ = 0;
 };
 
 class CALDER_API DockWrapper {
 public:
     void SetDockingBtnCtrl(CDockingBtnCtrl& button);
-    // Nonzero when the instrument can dock (it has a button and a host socket).
+    // Nonzero when the instrument can dock: a docking button has been set.
     BOOL CheckDockability(TarnInstBase& instrument);
     // Handles WM_COMMAND of the docking button: toggles the docked state and returns nonzero.
     // Returns 0 for every other command.

@@ -10,6 +10,7 @@
 #include "calder/Packets.h"
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -85,6 +86,11 @@ protected:
     virtual std::string LogonInstrumentName() const;
 
 private:
+    void DispatchFrame(const calder::HostFrame& frame);
+    void RaiseHostLinkAlive();
+    void RaiseHeartbeatStopped();
+    static void GuardedCall(const char* what, const std::function<void()>& call);
+
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
