@@ -29,6 +29,8 @@ struct Options {
     bool announce = true;                         // register for discovery while running
     std::size_t maxFrameBytes = 256u << 20;       // larger frames close the connection
     std::chrono::milliseconds writeTimeout{5000}; // an instrument that stops reading is dropped
+    // Receives each event line (connections, protocol errors); empty: written to stderr.
+    std::function<void(const std::string&)> log;
 };
 
 // Counts of everything that crossed the link (heartbeats counted apart, never journaled).
@@ -86,6 +88,9 @@ public:
     std::size_t ConnectedInstruments() const;
     std::size_t LoggedOnInstruments() const; // connected and sent a Logon
     bool WaitForLoggedOn(std::size_t count, std::chrono::milliseconds timeout) const;
+
+    // Every event logged so far (connections, disconnections, protocol errors), in order.
+    std::vector<std::string> Events() const;
 
     Tally Counts() const;
     // Human-readable counts per packet type and per collection and group.
