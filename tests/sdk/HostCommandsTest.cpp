@@ -83,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"proximityDropped", "proximity 3", true, {}, {}},
         CommandCase{"emptyProximityDropped", "proximity 0", true, {}, {}},
         CommandCase{"transformNotAnswered", "transform", true, {}, {}}),
-    [](const ::testing::TestParamInfo<CommandCase>& info) { return std::string(info.param.label); });
+    [](const ::testing::TestParamInfo<CommandCase>& param) { return std::string(param.param.label); });
 
 using HostCommandContents = HostTest;
 
@@ -145,7 +145,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 "G1,P1,T1,1,0,0;G2,P2,T2,0,1,0;G3,P3,T3,0,0,1",
                                 {{2.54, 0, 0}, {0, 2.54, 0}, {0, 0, 2.54}}},
                       BatchCase{"empty", 4, "", {}}),
-    [](const ::testing::TestParamInfo<BatchCase>& info) { return std::string(info.param.label); });
+    [](const ::testing::TestParamInfo<BatchCase>& param) { return std::string(param.param.label); });
 
 TEST_F(HostCommandContents, DefaultMessengerRefusesEverything) {
     instrument_ = std::make_unique<TarnInstrument>(*new Messenger);

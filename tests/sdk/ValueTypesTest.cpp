@@ -110,7 +110,7 @@ INSTANTIATE_TEST_SUITE_P(
                      2,
                      {{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}},
                      {39.37007874015748, 39.37007874015748, 39.37007874015748}}),
-    [](const ::testing::TestParamInfo<RotationCase>& info) { return std::string(info.param.label); });
+    [](const ::testing::TestParamInfo<RotationCase>& param) { return std::string(param.param.label); });
 
 TEST(TransformFromAngles, EqualsFixedAxisProductXThenYThenZ) {
     testsupport::EnsureApplication();

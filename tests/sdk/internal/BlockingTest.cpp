@@ -1,7 +1,7 @@
 // The wait helper on both of its paths, and logon through the polling path.
 
 #include "Blocking.h"
-#include "SdkTestSupport.h"
+#include "../SdkTestSupport.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -61,10 +61,10 @@ const WaitCase kWaitCases[] = {
 INSTANTIATE_TEST_SUITE_P(Table, BlockingWait,
                          ::testing::Combine(::testing::Values(Path::timer, Path::polling),
                                             ::testing::ValuesIn(kWaitCases)),
-                         [](const auto& info) {
-                             return std::string(std::get<0>(info.param) == Path::timer ? "timer_"
-                                                                                       : "polling_") +
-                                    std::get<1>(info.param).label;
+                         [](const auto& param) {
+                             return std::string(std::get<0>(param.param) == Path::timer ? "timer_"
+                                                                                        : "polling_") +
+                                    std::get<1>(param.param).label;
                          });
 
 TEST(BlockingWaitTimer, AwaitedFalseIsHonoured) {

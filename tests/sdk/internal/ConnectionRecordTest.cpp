@@ -1,6 +1,6 @@
 // The connection object's share of the settings record, and its identity in the logon frame.
 
-#include "SdkTestSupport.h"
+#include "../SdkTestSupport.h"
 #include "TarnConnection.h"
 
 #include "calder/Archive.h"
