@@ -23,12 +23,19 @@ endfunction()
 
 # Compiles .proto files into a static library of generated classes. The generated headers are
 # exposed as system headers so that the project's warnings do not apply to them.
-#   orrin_tarn_proto_library(NAME target PROTOS a.proto ... [GRPC] [IMPORT_DIRS dir ...])
+# SHARED builds a shared library instead: needed when the classes are used by more than one
+# module of a process (a shared library and the program linking it), because protobuf refuses
+# to register the same .proto file twice.
+#   orrin_tarn_proto_library(NAME target PROTOS a.proto ... [GRPC] [SHARED] [IMPORT_DIRS dir ...])
 function(orrin_tarn_proto_library)
-    cmake_parse_arguments(ARG "GRPC" "NAME" "PROTOS;IMPORT_DIRS;LINK" ${ARGN})
+    cmake_parse_arguments(ARG "GRPC;SHARED" "NAME" "PROTOS;IMPORT_DIRS;LINK" ${ARGN})
     set(out ${CMAKE_CURRENT_BINARY_DIR}/${ARG_NAME}_gen)
     file(MAKE_DIRECTORY ${out})
-    add_library(${ARG_NAME} STATIC ${ARG_PROTOS})
+    set(kind STATIC)
+    if(ARG_SHARED)
+        set(kind SHARED)
+    endif()
+    add_library(${ARG_NAME} ${kind} ${ARG_PROTOS})
     set(import_dirs ${CMAKE_CURRENT_SOURCE_DIR} ${ARG_IMPORT_DIRS})
     protobuf_generate(TARGET ${ARG_NAME} LANGUAGE cpp
         PROTOC_OUT_DIR ${out} APPEND_PATH IMPORT_DIRS ${import_dirs})
