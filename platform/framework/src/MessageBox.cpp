@@ -9,6 +9,10 @@
 #include <QPointer>
 #include <QThread>
 
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
 namespace framework {
 
 namespace {
@@ -103,12 +107,44 @@ int MessageBox(QWidget* parent, const std::wstring& text, const std::wstring& ca
         return ShowOnUiThread(parent, text, caption, type);
     }
     // Widgets live on the UI thread only: a caller on another thread waits there for the answer.
-    int answer = AnswerFor(ButtonsFor(type).escapeButton);
-    QPointer<QWidget> guardedParent = parent;
-    QMetaObject::invokeMethod(
-        app, [&] { answer = ShowOnUiThread(guardedParent.data(), text, caption, type); },
-        Qt::BlockingQueuedConnection);
-    return answer;
+    // The hand-off uses the standard library's primitives so that race checkers see it.
+    struct Request {
+        std::mutex mutex;
+        std::condition_variable answered;
+        bool done = false;
+        int answer = 0;
+    };
+    // Ends the wait when the queued call is gone, run or not (the application may go away first).
+    struct Completion {
+        explicit Completion(std::shared_ptr<Request> r) : request(std::move(r)) {}
+        Completion(const Completion&) = delete;
+        Completion& operator=(const Completion&) = delete;
+        std::shared_ptr<Request> request;
+        ~Completion() {
+            std::lock_guard lock(request->mutex);
+            request->done = true;
+            request->answered.notify_all();
+        }
+    };
+    auto request = std::make_shared<Request>();
+    request->answer = AnswerFor(ButtonsFor(type).escapeButton);
+    {
+        std::lock_guard posting(request->mutex);
+        auto completion = std::make_shared<Completion>(request);
+        QPointer<QWidget> guardedParent = parent;
+        QMetaObject::invokeMethod(
+            app,
+            [completion, guardedParent, text, caption, type] {
+                { std::lock_guard sync(completion->request->mutex); }
+                const int answer = ShowOnUiThread(guardedParent.data(), text, caption, type);
+                std::lock_guard store(completion->request->mutex);
+                completion->request->answer = answer;
+            },
+            Qt::QueuedConnection);
+    }
+    std::unique_lock lock(request->mutex);
+    request->answered.wait(lock, [&] { return request->done; });
+    return request->answer;
 }
 
 } // namespace framework

@@ -45,7 +45,14 @@ UINT RegisterWindowMessage(const std::wstring& name) {
 }
 
 WindowMessageEvent::WindowMessageEvent(UINT message, WPARAM wParam, LPARAM lParam)
-    : QEvent(EventType()), message_(message), wParam_(wParam), lParam_(lParam) {}
+    : QEvent(EventType()), message_(message), wParam_(wParam), lParam_(lParam) {
+    published_.store(true, std::memory_order_release);
+}
+
+// Usually runs on the window's thread, after the event was built on another one.
+WindowMessageEvent::~WindowMessageEvent() {
+    (void)published_.load(std::memory_order_acquire);
+}
 
 QEvent::Type WindowMessageEvent::EventType() {
     static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());

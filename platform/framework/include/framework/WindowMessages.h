@@ -8,6 +8,7 @@
 #include <QEvent>
 #include <QObject>
 
+#include <atomic>
 #include <string>
 
 namespace framework {
@@ -22,16 +23,26 @@ UINT RegisterWindowMessage(const std::wstring& name);
 class WindowMessageEvent : public QEvent {
 public:
     WindowMessageEvent(UINT message, WPARAM wParam, LPARAM lParam);
+    ~WindowMessageEvent() override;
     static QEvent::Type EventType();
 
-    UINT message() const { return message_; }
-    WPARAM wParam() const { return wParam_; }
-    LPARAM lParam() const { return lParam_; }
+    UINT message() const { return Published().message_; }
+    WPARAM wParam() const { return Published().wParam_; }
+    LPARAM lParam() const { return Published().lParam_; }
 
 private:
+    // The event is built on the posting thread and read on the window's thread; the release and
+    // acquire on this flag order the two in the memory model (and for race checkers), whatever
+    // the event queue does inside.
+    const WindowMessageEvent& Published() const {
+        (void)published_.load(std::memory_order_acquire);
+        return *this;
+    }
+
     UINT message_;
     WPARAM wParam_;
     LPARAM lParam_;
+    std::atomic<bool> published_{false};
 };
 
 // Queues the message for `window` on the window's own thread; callable from any thread.
