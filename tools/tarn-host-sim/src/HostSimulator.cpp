@@ -161,13 +161,14 @@ struct HostSimulator::Impl {
     void Drop(const std::shared_ptr<Connection>& connection, const std::string& why) {
         if (connection->dropped.exchange(true))
             return;
+        // Logged first: whoever sees the connection end finds the reason already recorded.
+        Log("instrument " + std::to_string(connection->id) + " (" + connection->peer + ") " + why);
         {
             std::lock_guard lock(mutex);
             std::erase(connections, connection);
             changed.notify_all();
         }
         ::shutdown(connection->fd, SHUT_RDWR);
-        Log("instrument " + std::to_string(connection->id) + " (" + connection->peer + ") " + why);
         Wake();
     }
 
