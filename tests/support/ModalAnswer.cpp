@@ -177,8 +177,10 @@ private:
         bool expired = false;
         for (auto it = queue_.begin(); it != queue_.end();) {
             if (it->deadline.hasExpired()) {
-                std::lock_guard lock(it->watch->mutex_);
-                it->watch->timedOut_ = true;
+                {
+                    std::lock_guard lock(it->watch->mutex_);
+                    it->watch->timedOut_ = true;
+                }
                 it = queue_.erase(it);
                 expired = true;
             } else {

@@ -53,7 +53,10 @@ bool PostMessage(QObject* window, UINT message, WPARAM wParam = 0, LPARAM lParam
 const WindowMessageEvent* AsWindowMessage(const QEvent* event);
 
 // Queues a request to end the running event loop with `exitCode`. It ends the modal loop that is
-// running when it is processed (a modal dialog's exec() started after the post included).
+// running when it is processed (a modal dialog's exec() started after the post included), and
+// every loop nested in it. Once processed it stays in force: a modal loop started later returns
+// at once, until the application's own exec() runs. The request always goes to the application's
+// (UI) thread, whichever thread posts it.
 void PostQuitMessage(int exitCode);
 
 } // namespace framework
