@@ -156,6 +156,8 @@ void PostFrame(QObject* target, const std::shared_ptr<Delivery>& d,
                 d->onFrame(*frame);
             } catch (const std::exception& e) {
                 spdlog::error("host link: a frame handler failed: {}", e.what());
+            } catch (...) {
+                spdlog::error("host link: a frame handler failed");
             }
             --d->depth;
         },
@@ -174,6 +176,8 @@ void PostClosed(QObject* target, const std::shared_ptr<Delivery>& d) {
                 d->onClosed();
             } catch (const std::exception& e) {
                 spdlog::error("host link: the close handler failed: {}", e.what());
+            } catch (...) {
+                spdlog::error("host link: the close handler failed");
             }
             --d->depth;
         },
