@@ -62,7 +62,12 @@ int RunInsideEventLoop(const std::function<void()>& call) {
         call();
         // Queued behind a quit request the call may have posted.
         QMetaObject::invokeMethod(
-            &loop, [&] { loop.exit(kLogonReturned); }, Qt::QueuedConnection);
+            &loop,
+            [&] {
+                if (loop.isRunning()) // a quit request processed first has already ended it
+                    loop.exit(kLogonReturned);
+            },
+            Qt::QueuedConnection);
     });
     QTimer::singleShot(30000, &loop, [&] { loop.exit(kHung); });
     return loop.exec();

@@ -64,7 +64,12 @@ int LogonInsideEventLoop(TarnInstrument& instrument, bool& result) {
     QTimer::singleShot(0, &loop, [&] {
         result = instrument.Logon(212, "Orrin");
         QMetaObject::invokeMethod(
-            &loop, [&] { loop.exit(kReturned); }, Qt::QueuedConnection);
+            &loop,
+            [&] {
+                if (loop.isRunning()) // a quit request processed first has already ended it
+                    loop.exit(kReturned);
+            },
+            Qt::QueuedConnection);
     });
     QTimer::singleShot(30000, &loop, [&] { loop.exit(99); });
     return loop.exec();
