@@ -210,7 +210,8 @@ struct HostSimulator::Impl {
                 ++tally.heartbeatsSent;
             } else {
                 ++tally.sent[PacketType(frame)];
-                AppendLine(JournalLine("out", ++batchCounter, connection->id, frame));
+                if (options.journal)
+                    AppendLine(JournalLine("out", ++batchCounter, connection->id, frame));
             }
         }
         std::string bytes;
@@ -292,7 +293,8 @@ struct HostSimulator::Impl {
             if (const auto* packet = PacketOf(frame))
                 CountNames(*packet, tally);
             const std::uint64_t batch = IncomingBatch(*connection, frame.writemarker(), readSerial);
-            AppendLine(JournalLine("in", batch, connection->id, frame));
+            if (options.journal)
+                AppendLine(JournalLine("in", batch, connection->id, frame));
         }
         if (frame.has_logon()) {
             const bool first = !connection->loggedOn.exchange(true);

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -201,6 +202,8 @@ int main(int argc, char** argv) {
             script.push_back(line);
     }
 
+    // A reader of standard output or error that went away must not end the program mid-way.
+    std::signal(SIGPIPE, SIG_IGN);
     // Signals are taken synchronously by the main thread; every thread started later inherits
     // the mask.
     sigset_t stopSignals;

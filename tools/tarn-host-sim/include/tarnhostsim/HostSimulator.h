@@ -23,6 +23,9 @@ struct Options {
     std::string host = "127.0.0.1"; // address to listen on
     unsigned port = 0;              // 0: an ephemeral port (read it back with Port())
     std::string journalPath;        // empty: the journal is kept in memory only
+    // false: frames are only counted (Counts), not journaled, so the journal and the waits on it
+    // see nothing. For throughput measurements, where writing the journal would dominate.
+    bool journal = true;
     std::string label = "Tarn";     // shown in the instruments' host picker
     std::vector<unsigned> types;    // instrument types announced for discovery; empty: all
     std::chrono::milliseconds heartbeatPeriod{250};
