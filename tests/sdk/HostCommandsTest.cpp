@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -156,6 +157,34 @@ TEST_F(HostCommandContents, DefaultMessengerRefusesEverything) {
     ASSERT_TRUE(DispatchUntil([&] { return Answers(Host()).size() >= 5; }));
     EXPECT_EQ(Answers(Host()), (std::vector<std::string>{"code 3 StartStop", "code 3 StartStop",
                                                          "code 4 Batch", "code 3 OpCheck", "flags 2"}));
+}
+
+// A Messenger whose every call throws.
+class ThrowingMessenger : public Messenger {
+public:
+    void CollectionGroupTargetNamesFromTarn(std::string, std::string, std::string) override { Throw(); }
+    bool BeginMeasureMessageFromTarn() override { return Throw(); }
+    bool StopMeasureMessageFromTarn() override { return Throw(); }
+    bool BatchMeasPointsFromTarn(std::vector<std::string>, std::vector<std::string>, std::vector<std::string>,
+                                 std::vector<Tarnvector>) override {
+        return Throw();
+    }
+    bool OpCheckCommandFromTarn(std::string) override { return Throw(); }
+
+private:
+    static bool Throw() { throw std::runtime_error("instrument program failure"); }
+};
+
+TEST_F(HostCommandContents, ThrowingMessengerCountsAsRefusing) {
+    instrument_ = std::make_unique<TarnInstrument>(*new ThrowingMessenger);
+    ASSERT_TRUE(LogOn());
+    for (const char* command :
+         {"names a b c", "start", "stop", "batch - - A,B,C,1,2,3", "opcheck x", "startmeasuring"})
+        ASSERT_TRUE(Host().Execute(command)) << command;
+    ASSERT_TRUE(DispatchUntil([&] { return Answers(Host()).size() >= 5; }));
+    EXPECT_EQ(Answers(Host()), (std::vector<std::string>{"code 3 StartStop", "code 3 StartStop",
+                                                         "code 4 Batch", "code 3 OpCheck", "flags 2"}));
+    EXPECT_TRUE(Instrument().IsConnectedToTarn());
 }
 
 } // namespace
