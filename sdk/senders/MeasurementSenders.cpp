@@ -214,25 +214,30 @@ void TarnInstrument::SendIJKUncertPointWithNamesArrayToTarn(
     if (!IsConnected(c))
         return;
 
-    // The bridge's hot path: the shared names are widened once and copied into each packet.
-    const CString collection = Widen(collectionName);
-    const CString group = Widen(groupName);
-    PacketBatch batch;
+    // The bridge's hot path. The packets live in one block (one allocation instead of one per
+    // point, freed together after the send); each still owns its own record. The shared names
+    // are widened once and copied into each packet.
+    CString collection, group;
+    WidenInto(collectionName, collection);
+    WidenInto(groupName, group);
+    const std::unique_ptr<TarnIPMeasurement[]> packets(new TarnIPMeasurement[n]);
+    CObArray batch;
     batch.Reserve(n);
     for (std::size_t i = 0; i < n; ++i) {
-        auto packet = std::make_unique<TarnIPMeasurement>();
-        packet->collectionName = collection;
-        packet->groupName = group;
-        packet->targetName = Widen(targetNames[i]);
-        packet->secondDistance = secondDistance;
-        packet->probeRadius = probeRadius;
+        TarnIPMeasurement& packet = packets[i];
+        packet.collectionName = collection;
+        packet.groupName = group;
+        WidenInto(targetNames[i], packet.targetName);
+        packet.secondDistance = secondDistance;
+        packet.probeRadius = probeRadius;
         auto record = UncertRecord(positions[i], uncertainties[i]);
         record->probingDirection.SetProbingDirection(ToVector(directions[i]));
-        AddRecord(packet->data, std::move(record));
-        batch.Add(std::move(packet));
+        AddRecord(packet.data, std::move(record));
+        batch.Add(&packet);
     }
     // One gathered write for all points; an empty batch writes nothing.
-    batch.SendAll(c);
+    if (c.sock != nullptr)
+        c.sock->SendPackets(batch);
 }
 
 void TarnInstrument::Send6DPointToTarn(Tarnvector& position, Tarnxform& probeTransform, double timeStamp,

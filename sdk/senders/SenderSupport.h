@@ -13,12 +13,26 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarnsdk {
 
 inline bool IsConnected(const TarnConnection& c) {
     return c.connected.load(std::memory_order_acquire);
+}
+
+// Widens like Widen, with a shortcut for plain ASCII text, which reads the same in every locale
+// this platform offers. For the hot path's many short names.
+inline void WidenInto(std::string_view narrow, CString& out) {
+    const std::string_view text = narrow.substr(0, narrow.find('\0'));
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            out = Widen(text);
+            return;
+        }
+    }
+    out.assign(text.begin(), text.end());
 }
 
 // Appends every text, widened, in order.
