@@ -147,7 +147,7 @@ TEST_F(ProgramTest, RunsItsScriptAndEndsWhenScriptAndStandardInputAreDone) {
     ASSERT_TRUE(instrument.Connect(port));
     ASSERT_TRUE(instrument.Logon(212, "Orrin"));
     const auto alive = instrument.NextPacket();
-    ASSERT_TRUE(alive && alive->has_linkalive());
+    ASSERT_TRUE(alive && alive->has_linkalive()) << (program.Finish(), program.err());
     const auto names = instrument.NextPacket();
     ASSERT_TRUE(names && names->has_names());
     EXPECT_EQ(names->names().firsttext(), "Coll 1");

@@ -297,18 +297,20 @@ struct HostSimulator::Impl {
                 AppendLine(JournalLine("in", batch, connection->id, frame));
         }
         if (frame.has_logon()) {
-            const bool first = !connection->loggedOn.exchange(true);
-            if (first) {
-                std::lock_guard lock(mutex);
-                changed.notify_all();
-            }
             Log("instrument " + std::to_string(connection->id) + " logged on: type " +
                 std::to_string(frame.logon().instrumenttype()) + ", name '" + frame.logon().instrumentname() +
                 "'");
             calder::HostFrame alive;
             alive.mutable_linkalive();
-            if (Send(connection, alive))
-                connection->nextHeartbeat = Clock::now() + options.heartbeatPeriod;
+            if (!Send(connection, alive))
+                return;
+            connection->nextHeartbeat = Clock::now() + options.heartbeatPeriod;
+            // Logged on only once the link-alive is out: whoever waits for the logon (a script's
+            // waitlogon) must not get a command onto the wire ahead of it.
+            if (!connection->loggedOn.exchange(true)) {
+                std::lock_guard lock(mutex);
+                changed.notify_all();
+            }
         }
     }
 
