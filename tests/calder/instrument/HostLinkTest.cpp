@@ -166,6 +166,28 @@ TEST_F(HostLinkTest, AShorterHeartbeatTimeoutIsHonoured) {
     ASSERT_TRUE(PumpUntil([&] { return inst->Count("OnHeartbeatStopped") == 1; }));
 }
 
+// An instrument whose op-check handler keeps the thread busy longer than the heartbeat time-out.
+class SlowInstrument : public RecordingInstrument {
+public:
+    int OnOpCheckCommand(CString& command) override {
+        QThread::msleep(1500);
+        return RecordingInstrument::OnOpCheckCommand(command);
+    }
+};
+
+TEST_F(HostLinkTest, ABusyHandlerDoesNotFakeAHeartbeatStop) {
+    // The heartbeats go on while the handler blocks; they wait in the queue, and must count.
+    StartSimulator(50ms);
+    auto slow = std::make_unique<SlowInstrument>();
+    LogOn(*slow);
+    Execute("opcheck slow");
+    ASSERT_TRUE(PumpUntil([&] { return slow->Count("OnOpCheckCommand") == 1; }));
+    PumpFor(300ms);
+    EXPECT_EQ(slow->Count("OnHeartbeatStopped"), 0);
+    EXPECT_EQ(slow->Count("OnHostLinkAlive"), 1);
+    slow.reset();
+}
+
 TEST_F(HostLinkTest, HostClosingTheSocketStopsTheLinkOnce) {
     StartSimulator();
     inst = std::make_unique<RecordingInstrument>();
@@ -219,6 +241,22 @@ TEST_F(HostLinkTest, ReconnectingWhileUpEndsThePreviousLinkExactlyOnce) {
     PumpFor(1500ms);
     EXPECT_EQ(inst->Count("OnHeartbeatStopped"), 1) << "the old socket's end was reported again";
     EXPECT_EQ(inst->Count("OnHostLinkAlive"), 2);
+}
+
+TEST_F(HostLinkTest, ActivatingAnActiveSocketAgainIsRefusedAndHarmless) {
+    StartSimulator();
+    inst = std::make_unique<RecordingInstrument>();
+    LogOn(*inst);
+
+    EXPECT_EQ(inst->ActivateInstQuickSock(), 0);
+    EXPECT_EQ(inst->Count("OnHeartbeatStopped"), 0);
+    // The running link still delivers commands and is still supervised.
+    Execute("opcheck after");
+    ASSERT_TRUE(PumpUntil([&] { return inst->Count("OnOpCheckCommand") == 1; }));
+    EXPECT_EQ(inst->opCheck, L"after");
+    Execute("heartbeat off");
+    ASSERT_TRUE(PumpUntil([&] { return inst->Count("OnHeartbeatStopped") == 1; }));
+    EXPECT_EQ(sim->Received("Logon").size(), 1u);
 }
 
 TEST_F(HostLinkTest, NoSocketNoLink) {

@@ -311,9 +311,11 @@ BOOL TarnInstBase::ActivateInstQuickSock() {
             });
     }
     impl_->supervisor->SetTimeout(impl_->heartbeatTimeout);
-    const std::uint64_t generation = ++impl_->generation;
-    impl_->supervisor->Begin();
 
+    // The new link's handlers run only from this thread's event loop, so nothing of it can
+    // arrive before the state below is switched over. A refused activation (for example a
+    // socket that is already active) leaves the running link as it is.
+    const std::uint64_t generation = impl_->generation + 1;
     auto live = impl_->live;
     const bool activated = sock->Activate(
         [this, live, generation](const calder::HostFrame& frame) {
@@ -328,6 +330,8 @@ BOOL TarnInstBase::ActivateInstQuickSock() {
         spdlog::warn("calder: cannot activate the host socket");
         return FALSE;
     }
+    impl_->generation = generation;
+    impl_->supervisor->Begin();
 
     calder::HostFrame logon;
     calder::codec::EncodeLogon(LogonInstrumentType(), LogonInstrumentName(), logon);
