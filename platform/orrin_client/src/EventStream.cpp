@@ -124,7 +124,6 @@ bool EventStream::readStream(Link& link, grpc::ClientContext& context) {
 
     bool greeted = false;
     bool cancelled = false;
-    bool finished = false;
     auto lastActivity = steady_clock::now();
     for (;;) {
         // Nothing from the server for `silence` (not even a heartbeat): the stream is dead.
@@ -161,13 +160,12 @@ bool EventStream::readStream(Link& link, grpc::ClientContext& context) {
             reader->Read(&event, ToTag(Tag::ReadDone));
             break;
         case Tag::Finished:
-            finished = true;
+            // Why the stream ended does not matter: the connection is down either way, and the
+            // next attempt tells whether the server is back.
             queue.Shutdown();
             break;
         }
     }
-    if (finished && !status.ok() && status.error_code() != grpc::StatusCode::CANCELLED)
-        links_.recordError("Subscribe", status);
     return greeted;
 }
 
