@@ -252,6 +252,36 @@ TEST(QuickSock, SendingAfterThePeerHasGoneNeverRaisesSigpipe) {
     EXPECT_EQ(sock.SendPacket(*cloud), 0);
 }
 
+// Senders blocked on a host that does not read are released by Close, which neither deadlocks
+// nor closes the descriptor under a running write.
+TEST(QuickSock, CloseReleasesSendersBlockedOnAHostThatDoesNotRead) {
+    RawPeer peer;
+    QuickSock sock;
+    ASSERT_TRUE(sock.Connect("127.0.0.1", peer.Port()));
+    ASSERT_TRUE(peer.Accept());
+    auto cloud = std::make_unique<TarnIPCloud>();
+    for (int i = 0; i < 100000; ++i) {
+        TarnIPCloudBlockPt p{1.0 * i, 2, 3};
+        cloud->AddPoint(p);
+    }
+    std::atomic<int> finished{0};
+    std::vector<std::thread> senders;
+    for (int t = 0; t < 3; ++t) {
+        senders.emplace_back([&] {
+            // 2.4 MB per packet: the socket buffers fill and the writes block.
+            while (sock.SendPacket(*cloud) != 0) {
+            }
+            ++finished;
+        });
+    }
+    std::this_thread::sleep_for(100ms); // let them block (the test holds without it)
+    sock.Close();
+    for (auto& s : senders)
+        s.join();
+    EXPECT_EQ(finished.load(), 3);
+    EXPECT_FALSE(sock.IsConnected());
+}
+
 TEST(QuickSock, LinkFramesCarryAMarkerAndTheirContents) {
     Link link;
     ASSERT_TRUE(link.Open());
