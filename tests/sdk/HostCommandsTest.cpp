@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -35,6 +37,10 @@ struct CommandCase {
     std::vector<std::string> calls;   // Messenger calls
     std::vector<std::string> answers; // what the host gets back
 };
+
+void PrintTo(const CommandCase& c, std::ostream* os) {
+    *os << c.label;
+}
 
 class HostCommand : public HostTest, public ::testing::WithParamInterface<CommandCase> {};
 
@@ -110,6 +116,10 @@ struct BatchCase {
     const char* list;
     std::vector<Tarnvector> positions;
 };
+
+void PrintTo(const BatchCase& c, std::ostream* os) {
+    *os << c.label;
+}
 
 class BatchConversion : public HostTest, public ::testing::WithParamInterface<BatchCase> {};
 

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <array>
 #include <cmath>
 #include <memory>
@@ -65,6 +67,10 @@ struct RotationCase {
     std::array<std::array<double, 3>, 3> rotation;
     std::array<double, 3> translation;
 };
+
+void PrintTo(const RotationCase& c, std::ostream* os) {
+    *os << c.label;
+}
 
 class TransformFromAngles : public ::testing::TestWithParam<RotationCase> {};
 

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <atomic>
 
 namespace sdktest {
@@ -24,6 +26,14 @@ struct WaitCase {
     BOOL expected;
     bool flagAtEnd;
 };
+
+// Readable test names in the test runner.
+void PrintTo(const WaitCase& c, std::ostream* os) {
+    *os << c.label;
+}
+void PrintTo(Path p, std::ostream* os) {
+    *os << (p == Path::timer ? "timer" : "polling");
+}
 
 class BlockingWait : public ::testing::TestWithParam<std::tuple<Path, WaitCase>> {
 protected:
