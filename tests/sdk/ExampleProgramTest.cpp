@@ -4,6 +4,7 @@
 
 #include "SdkTestSupport.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QStringList>
 
@@ -11,6 +12,9 @@
 
 #include <string>
 
+#ifndef TARN_HOST_SIM_PATH
+#error "TARN_HOST_SIM_PATH must name the host simulator program"
+#endif
 #ifndef MINIMAL_INSTRUMENT_PATH
 #error "MINIMAL_INSTRUMENT_PATH must name the example program"
 #endif
@@ -106,6 +110,72 @@ TEST_F(ExampleProgram, ExitsAfterTheGivenTime) {
         process.kill();
     EXPECT_TRUE(finished);
     EXPECT_EQ(process.exitCode(), 0);
+}
+
+// Both programs as a user runs them: the simulator program with its commands on standard input,
+// the example given the simulator's socket on its command line.
+class TwoPrograms : public ::testing::Test {
+protected:
+    void TearDown() override {
+        for (QProcess* p : {&instrument_, &host_}) {
+            if (p->state() != QProcess::NotRunning) {
+                p->kill();
+                p->waitForFinished(5000);
+            }
+        }
+    }
+
+    // Reads the process's channel until `text` has appeared in it.
+    static bool WaitForText(QProcess& p, std::string& seen, const std::string& text, bool fromStderr) {
+        return DispatchUntil(
+            [&] {
+                seen += (fromStderr ? p.readAllStandardError() : p.readAllStandardOutput()).toStdString();
+                return seen.find(text) != std::string::npos;
+            },
+            20s);
+    }
+    void Tell(const std::string& command) {
+        host_.write((command + "\n").c_str());
+        host_.waitForBytesWritten(5000);
+    }
+
+    testsupport::ScopedTestEnvironment env_;
+    QProcess host_;
+    QProcess instrument_;
+    std::string hostErr_, out_;
+};
+
+TEST_F(TwoPrograms, ExampleAnswersTheSimulatorProgram) {
+    testsupport::EnsureApplication();
+    const QString journal = QString::fromStdString((env_.root() / "journal.jsonl").string());
+    host_.start(TARN_HOST_SIM_PATH, {"--port", "0", "--journal", journal});
+    ASSERT_TRUE(host_.waitForStarted(10000));
+    ASSERT_TRUE(WaitForText(host_, hostErr_, "listening on 127.0.0.1:", true)) << hostErr_;
+    const std::size_t at =
+        hostErr_.find("listening on 127.0.0.1:") + std::string("listening on 127.0.0.1:").size();
+    const std::string port = hostErr_.substr(at, hostErr_.find_first_not_of("0123456789", at) - at);
+    ASSERT_FALSE(port.empty()) << hostErr_;
+
+    instrument_.start(MINIMAL_INSTRUMENT_PATH,
+                      {"--tarn", QString::fromStdString("127.0.0.1:" + port), "--exit-after", "30"});
+    ASSERT_TRUE(instrument_.waitForStarted(10000));
+    ASSERT_TRUE(WaitForText(instrument_, out_, "point sent\n", false)) << out_;
+
+    Tell("opcheck warmup");
+    ASSERT_TRUE(WaitForText(instrument_, out_, "opcheck warmup accepted\n", false)) << out_;
+    Tell("heartbeat off");
+    ASSERT_TRUE(WaitForText(instrument_, out_, "link down\n", false)) << out_;
+    Tell("heartbeat on");
+    ASSERT_TRUE(WaitForText(instrument_, out_, "link up\n", false)) << out_;
+    Tell("quit");
+    ASSERT_TRUE(host_.waitForFinished(10000));
+    EXPECT_EQ(host_.exitCode(), 0);
+
+    QFile file(journal);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const std::string lines = file.readAll().toStdString();
+    EXPECT_NE(lines.find("\"type\":\"TarnIPMeasurement\""), std::string::npos) << lines;
+    EXPECT_NE(lines.find("\"type\":\"ProcessCompleted\""), std::string::npos) << lines;
 }
 
 } // namespace
