@@ -4,6 +4,8 @@
 #include "TestEnvironment.h"
 
 #include "calder/Discovery.h"
+#include "calder/Packets.h"
+#include "calder/QuickSock.h"
 #include "tarnhostsim/HostSimulator.h"
 
 #include <gmock/gmock.h>
@@ -539,6 +541,42 @@ TEST_F(HostSimTest, BatchNumbersFollowTheSendersWrites) {
     for (const QJsonObject& entry : sim_->Journal())
         batches.push_back(entry.value("batch").toInt());
     EXPECT_EQ(batches, (std::vector<int>{1, 2, 3, 3, 3, 4, 5, 6, 7, 8, 9}));
+}
+
+TEST_F(HostSimTest, WritesOfTheBaseLibrarySocketBecomeBatches) {
+    StartSimulator();
+    QuickSock sock;
+    ASSERT_TRUE(sock.Connect("127.0.0.1", sim_->Port()));
+    const auto measurement = [](const wchar_t* target) {
+        auto* packet = new TarnIPMeasurement;
+        packet->collectionName = L"Coll";
+        packet->groupName = L"Grp";
+        packet->targetName = target;
+        return packet;
+    };
+    const auto sendArray = [&](std::initializer_list<const wchar_t*> targets) {
+        CObArray packets;
+        for (const wchar_t* target : targets)
+            packets.Add(measurement(target));
+        EXPECT_TRUE(sock.SendPackets(packets));
+        for (CObject* packet : packets)
+            delete packet;
+    };
+    sendArray({L"P1", L"P2", L"P3"});
+    std::unique_ptr<TarnIPMeasurement> single(measurement(L"P4"));
+    ASSERT_TRUE(sock.SendPacket(*single));
+    sendArray({L"P5", L"P6"});
+    ASSERT_TRUE(sim_->WaitForReceived("TarnIPMeasurement", 6, 10s));
+
+    std::vector<std::string> targets;
+    std::vector<int> batches;
+    for (const QJsonObject& entry : sim_->Received("TarnIPMeasurement")) {
+        targets.push_back(entry.value("targetName").toString().toStdString());
+        batches.push_back(entry.value("batch").toInt());
+    }
+    EXPECT_EQ(targets, (std::vector<std::string>{"P1", "P2", "P3", "P4", "P5", "P6"}));
+    EXPECT_EQ(batches, (std::vector<int>{1, 1, 1, 2, 3, 3}));
+    EXPECT_EQ(sim_->Counts().collections, (std::map<std::string, std::size_t>{{"Coll", 6}}));
 }
 
 TEST_F(HostSimTest, BadFrameClosesOnlyThatInstrument) {
