@@ -615,6 +615,30 @@ TEST_F(HostSimTest, BadFrameClosesOnlyThatInstrument) {
     }
 }
 
+TEST_F(HostSimTest, AnInstrumentThatStopsReadingIsDroppedInsteadOfStallingTheHost) {
+    Options options = MakeOptions();
+    options.writeTimeout = std::chrono::milliseconds(200);
+    StartSimulator(options);
+    RawInstrument stuck; // logs on, then never reads again
+    LogOn(stuck);
+
+    // Far more than the socket buffers hold.
+    std::string error;
+    EXPECT_FALSE(sim_->Execute("proximity 400000", &error));
+    EXPECT_THAT(error, HasSubstr("could not be written"));
+    EXPECT_EQ(sim_->ConnectedInstruments(), 0u);
+    const std::vector<std::string> events = sim_->Events();
+    EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const std::string& e) {
+        return e.find("stopped reading") != std::string::npos;
+    })) << ::testing::PrintToString(events);
+
+    RawInstrument next;
+    LogOn(next);
+    ASSERT_TRUE(Execute("startmeasuring"));
+    const auto frame = next.NextPacket();
+    ASSERT_TRUE(frame && frame->has_startmeasuring());
+}
+
 TEST_F(HostSimTest, SummaryCountsPacketsCollectionsAndGroups) {
     StartSimulator();
     RawInstrument instrument;
