@@ -14,9 +14,9 @@
 namespace sendertest {
 namespace {
 
-using Commands = HostLinkFixture;
+using SenderCommands = HostLinkFixture;
 
-TEST_F(Commands, HistoryUpdateCarriesTheHeadingWithTheLocalTimeTheNoteAndTheLines) {
+TEST_F(SenderCommands, HistoryUpdateCarriesTheHeadingWithTheLocalTimeTheNoteAndTheLines) {
     Instrument().SendInstrumentHistoryUpdate("Calibration", {"line one", "line two"}, "");
     Instrument().SendInstrumentHistoryUpdate("Check", {}, "all good");
     const std::vector<QJsonObject> frames = Drain();
@@ -34,7 +34,7 @@ TEST_F(Commands, HistoryUpdateCarriesTheHeadingWithTheLocalTimeTheNoteAndTheLine
     EXPECT_TRUE(frames[1]["heading"].toString().startsWith("Check ("));
 }
 
-TEST_F(Commands, HistoryUpdateAndRemovalSendNothingWhileTheLinkIsDownButPlanRequestsGoOut) {
+TEST_F(SenderCommands, HistoryUpdateAndRemovalSendNothingWhileTheLinkIsDownButPlanRequestsGoOut) {
     TakeLinkDown();
     Instrument().SendInstrumentHistoryUpdate("Calibration", {"line"}, "note");
     Instrument().Remove6DTargetModel();
@@ -45,14 +45,14 @@ TEST_F(Commands, HistoryUpdateAndRemovalSendNothingWhileTheLinkIsDownButPlanRequ
                      ParseJson(R"({"type":"TarnPPRunMP","planName":"Plan while down","runOption":1})"));
 }
 
-TEST_F(Commands, PlanRequestCarriesTheNameAndRunOptionOne) {
+TEST_F(SenderCommands, PlanRequestCarriesTheNameAndRunOptionOne) {
     Instrument().RunMPByName("Plan A");
     const std::vector<QJsonObject> frames = Drain();
     ASSERT_EQ(frames.size(), 1u);
     ExpectJsonSubset(frames[0], ParseJson(R"({"type":"TarnPPRunMP","planName":"Plan A","runOption":1})"));
 }
 
-TEST(CommandsWithoutLogon, PlanRequestWithoutASocketIsDropped) {
+TEST(SenderCommandsWithoutLogon, PlanRequestWithoutASocketIsDropped) {
     testsupport::ScopedTestEnvironment env;
     testsupport::EnsureApplication();
     TarnInstrument instrument(*new Messenger());
@@ -63,7 +63,7 @@ TEST(CommandsWithoutLogon, PlanRequestWithoutASocketIsDropped) {
 
 // The time-stamp line of a frame is the translated format; a translation that does not take
 // exactly one number is not trusted as a format.
-TEST_F(Commands, TimeStampLineFollowsTheTranslationTableUnlessItIsNoNumberFormat) {
+TEST_F(SenderCommands, TimeStampLineFollowsTheTranslationTableUnlessItIsNoNumberFormat) {
     struct Row {
         const char* translation;
         const char* line;

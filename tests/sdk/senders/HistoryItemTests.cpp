@@ -11,7 +11,7 @@
 
 namespace {
 
-class HistoryItem : public ::testing::Test {
+class SenderHistoryItem : public ::testing::Test {
 protected:
     void SetUp() override {
         ::setenv("TZ", "UTC0", 1);
@@ -24,7 +24,7 @@ protected:
     }
 };
 
-TEST_F(HistoryItem, HeadingIsFollowedByTheLocaleDateAndTimeInBrackets) {
+TEST_F(SenderHistoryItem, HeadingIsFollowedByTheLocaleDateAndTimeInBrackets) {
     const auto item = tarnsdk::MakeHistoryItem("Calibration", {"a", "b"}, "", 0);
     ASSERT_NE(item, nullptr);
     EXPECT_EQ(item->heading, L"Calibration (Thu Jan  1 00:00:00 1970)");
@@ -34,7 +34,7 @@ TEST_F(HistoryItem, HeadingIsFollowedByTheLocaleDateAndTimeInBrackets) {
     EXPECT_EQ(item->lines[1], L"b");
 }
 
-TEST_F(HistoryItem, NoteIsWidenedAndCutAtAZeroByte) {
+TEST_F(SenderHistoryItem, NoteIsWidenedAndCutAtAZeroByte) {
     using namespace std::string_literals;
     const auto item = tarnsdk::MakeHistoryItem("Check"s, {"x\0y"s}, "done\0hidden"s, 86400);
     ASSERT_NE(item, nullptr);
@@ -44,7 +44,7 @@ TEST_F(HistoryItem, NoteIsWidenedAndCutAtAZeroByte) {
 }
 
 // A moment whose local time cannot be worked out gives no entry (and no exception).
-TEST_F(HistoryItem, NoEntryWhenTheLocalTimeCannotBeDetermined) {
+TEST_F(SenderHistoryItem, NoEntryWhenTheLocalTimeCannotBeDetermined) {
     CString text = L"unchanged";
     EXPECT_FALSE(tarnsdk::LocalTimeText(std::numeric_limits<std::time_t>::max(), text));
     EXPECT_EQ(text, L"unchanged");

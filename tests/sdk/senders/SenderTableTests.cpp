@@ -19,9 +19,9 @@ std::vector<SenderCase> AllCases() {
     return rows;
 }
 
-using Senders = HostLinkFixture;
+using SenderTable = HostLinkFixture;
 
-TEST_F(Senders, ConvertTheCallersObjectsAndDeliverTheirPacketsInTheirWrites) {
+TEST_F(SenderTable, ConvertTheCallersObjectsAndDeliverTheirPacketsInTheirWrites) {
     for (const SenderCase& row : AllCases()) {
         SCOPED_TRACE(row.name);
         ExpectJsonSubset(row.send(Instrument()), ParseJson(row.caller), "caller");
@@ -31,7 +31,7 @@ TEST_F(Senders, ConvertTheCallersObjectsAndDeliverTheirPacketsInTheirWrites) {
     }
 }
 
-TEST_F(Senders, WhileTheHostLinkIsDownConvertButSendNothing) {
+TEST_F(SenderTable, WhileTheHostLinkIsDownConvertButSendNothing) {
     TakeLinkDown();
     for (const SenderCase& row : AllCases()) {
         SCOPED_TRACE(row.name);
@@ -41,7 +41,7 @@ TEST_F(Senders, WhileTheHostLinkIsDownConvertButSendNothing) {
     }
 }
 
-TEST(SendersWithoutLogon, ConvertTheCallersObjectsAndSendNothing) {
+TEST(SenderTableWithoutLogon, ConvertTheCallersObjectsAndSendNothing) {
     testsupport::ScopedTestEnvironment env;
     testsupport::EnsureApplication();
     TarnInstrument instrument(*new Messenger());
