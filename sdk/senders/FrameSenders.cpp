@@ -47,6 +47,7 @@ void TarnInstrument::SendMultipleFrameDataToTarn(std::vector<Tarnxform>& frames,
     // Unlike SendFrameDataToTarn, this sender passes the two distances on as given.
     const bool withLines = timeStamps.size() == frames.size();
     const CString name = Widen(objectName);
+    const CString timeStampFormat = withLines ? TimeStampFormat() : CString();
     PacketBatch batch;
     batch.Reserve(frames.size());
     for (std::size_t i = 0; i < frames.size(); ++i) {
@@ -57,7 +58,7 @@ void TarnInstrument::SendMultipleFrameDataToTarn(std::vector<Tarnxform>& frames,
         packet->secondDistance = secondDistance;
         packet->probeRadius = probeRadius;
         if (withLines) {
-            packet->textLines.Add(TimeStampLine(timeStamps[i]));
+            packet->textLines.Add(TimeStampLine(timeStampFormat, timeStamps[i]));
             packet->textLines.Add(CStringFormat(L"Object <%s>", name.c_str()));
         }
         batch.Add(std::move(packet));

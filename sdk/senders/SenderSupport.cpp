@@ -49,10 +49,10 @@ bool TakesOneDouble(const CString& format) {
 
 } // namespace
 
-CString TimeStampLine(double timeStamp) {
-    static const wchar_t* const english = L"TimeStamp, %f";
-    const CString translated = CalderLang::Translate(english);
-    return CStringFormat(TakesOneDouble(translated) ? translated.c_str() : english, timeStamp);
+CString TimeStampFormat() {
+    const CString english = L"TimeStamp, %f";
+    CString translated = CalderLang::Translate(english);
+    return TakesOneDouble(translated) ? translated : english;
 }
 
 void SendFramePacket(TarnConnection& c, const Tarnxform& frame, double timeStamp, bool flagA, bool flagB,
@@ -70,7 +70,7 @@ void SendFramePacket(TarnConnection& c, const Tarnxform& frame, double timeStamp
     packet.collectionName = Widen(collectionName);
     packet.name = Widen(objectName);
     packet.flagD = flagD ? 1 : 0;
-    packet.textLines.Add(TimeStampLine(timeStamp));
+    packet.textLines.Add(TimeStampLine(TimeStampFormat(), timeStamp));
     packet.textLines.Add(CStringFormat(L"Object <%s>", packet.name.c_str()));
     AppendLines(packet.textLines, notes);
     SendOne(c, packet);

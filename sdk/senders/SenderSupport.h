@@ -38,10 +38,13 @@ inline void WidenInto(std::string_view narrow, CString& out) {
 // Appends every text, widened, in order.
 void AppendLines(CStringArray& lines, const std::vector<std::string>& texts);
 
-// "TimeStamp, %f" in the current language, formatted with `timeStamp`. A translation whose
+// The format of the time-stamp line: "TimeStamp, %f" in the current language. A translation whose
 // conversions do not take exactly one floating-point value is not used as a format; the English
-// line is written instead.
-CString TimeStampLine(double timeStamp);
+// one is used instead.
+CString TimeStampFormat();
+inline CString TimeStampLine(const CString& format, double timeStamp) {
+    return CStringFormat(format.c_str(), timeStamp);
+}
 
 // Sends a frame packet built from values already in inches: the frame step shared by
 // SendFrameDataToTarn and Send6DPointToTarn. Does nothing while the host link is down.
