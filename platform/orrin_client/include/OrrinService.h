@@ -11,8 +11,9 @@
 // Threads: the operations are synchronous and may be called from any thread; each has a
 // deadline, so a stalled server never blocks a caller for longer than that. `connectionChanged`,
 // `epochCaptured` and `continuousStopped` are emitted on the service's event thread, one at a
-// time and in the order the server sent them. `start`, `stop` and the destructor must not be
-// called from a slot.
+// time and in the order the server sent them. `stop` reports a lost connection; the destructor
+// disconnects every slot first and reports nothing. `start`, `stop` and the destructor must not
+// be called from a slot.
 
 #include "IOrrinService.h"
 

@@ -28,6 +28,11 @@ OrrinService::OrrinService() : OrrinService(OrrinServiceOptions{}) {}
 OrrinService::OrrinService(const OrrinServiceOptions& options) : impl_(std::make_unique<Impl>(options)) {}
 
 OrrinService::~OrrinService() {
+    // Whoever is still subscribed is being torn down too: the end of the service is announced
+    // to nobody (an explicit stop() does report the lost connection).
+    impl_->status.connectionChanged.disconnect_all_slots();
+    impl_->capture.epochCaptured.disconnect_all_slots();
+    impl_->capture.continuousStopped.disconnect_all_slots();
     stop();
 }
 
