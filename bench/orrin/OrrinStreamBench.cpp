@@ -320,8 +320,10 @@ int main(int argc, char** argv) {
         // Latency at a quarter of the slower path's throughput: no queue builds up.
         const double rate =
             std::clamp(std::min(libThr.epochsPerSecond, bareThr.epochsPerSecond) / 4.0, 2.0, 500.0);
-        const Result libLat = RunLibrary(epochs, rate, window);
-        const Result bareLat = RunBare(epochs, rate, window);
+        // Enough epochs for a p99 at slow rates, within a few seconds.
+        const std::chrono::duration<double> latencyWindow(std::min(std::max(seconds, 200.0 / rate), 4.0));
+        const Result libLat = RunLibrary(epochs, rate, latencyWindow);
+        const Result bareLat = RunBare(epochs, rate, latencyWindow);
         Print("library", points, libThr, libLat, rate);
         Print("bare", points, bareThr, bareLat, rate);
         char line[256];

@@ -35,9 +35,9 @@ grpc::Status CaptureHub::Serve(grpc::ServerContext* context,
         std::lock_guard lock(mutex_);
         if (closed_)
             return grpc::Status(grpc::StatusCode::UNAVAILABLE, "the server is stopping");
-        orrinclient::CaptureEvent hello;
-        hello.mutable_hello()->set_server_name("orrin-sim");
-        hello.mutable_hello()->set_continuous_running(running_);
+        auto hello = std::make_shared<orrinclient::CaptureEvent>();
+        hello->mutable_hello()->set_server_name("orrin-sim");
+        hello->mutable_hello()->set_continuous_running(running_);
         self->queue.push_back(std::move(hello));
         subscribers_.push_back(self);
         count = subscribers_.size();
@@ -45,9 +45,14 @@ grpc::Status CaptureHub::Serve(grpc::ServerContext* context,
     }
     Log("subscriber " + context->peer() + " joined (" + std::to_string(count) + " now)");
 
+    const auto heartbeat = [] {
+        auto event = std::make_shared<orrinclient::CaptureEvent>();
+        event->mutable_heartbeat();
+        return Event(std::move(event));
+    }();
     grpc::Status status = grpc::Status::OK;
     for (;;) {
-        orrinclient::CaptureEvent event;
+        Event event;
         {
             std::unique_lock lock(mutex_);
             changed_.wait_for(lock, settings_.heartbeatPeriod,
@@ -64,17 +69,17 @@ grpc::Status CaptureHub::Serve(grpc::ServerContext* context,
             if (context->IsCancelled())
                 break;
             if (self->queue.empty()) {
-                event.mutable_heartbeat();
+                event = heartbeat;
             } else {
                 event = std::move(self->queue.front());
                 self->queue.pop_front();
                 changed_.notify_all(); // room for the capture
             }
         }
-        const bool isEpoch = event.has_epoch();
+        const bool isEpoch = event->has_epoch();
         if (isEpoch && settings_.onEpochWrite)
-            settings_.onEpochWrite(event.epoch());
-        if (!writer->Write(event))
+            settings_.onEpochWrite(event->epoch());
+        if (!writer->Write(*event))
             break;
         if (isEpoch)
             ++streamed_;
@@ -150,7 +155,7 @@ void CaptureHub::Open() {
     closed_ = false;
 }
 
-bool CaptureHub::Publish(std::unique_lock<std::mutex>& lock, const orrinclient::CaptureEvent& event) {
+bool CaptureHub::Publish(std::unique_lock<std::mutex>& lock, const Event& event) {
     const auto hasRoom = [&] {
         for (const auto& s : subscribers_)
             if (!s->dropped && s->queue.size() >= kQueueLimit)
@@ -188,8 +193,7 @@ void CaptureHub::Run() {
         if (stopRequested_ || closed_)
             break;
         lock.unlock();
-        orrinclient::CaptureEvent event;
-        *event.mutable_epoch() = source_.Next();
+        const Event event = source_.NextEvent();
         lock.lock();
         if (!Publish(lock, event))
             break;
@@ -201,8 +205,8 @@ void CaptureHub::Run() {
         next = std::max(next + period, Clock::now());
     }
     running_ = false;
-    orrinclient::CaptureEvent stopped;
-    stopped.mutable_continuous_stopped()->set_epoch_count(count);
+    auto stopped = std::make_shared<orrinclient::CaptureEvent>();
+    stopped->mutable_continuous_stopped()->set_epoch_count(count);
     for (const auto& s : subscribers_)
         if (!s->dropped)
             s->queue.push_back(stopped);

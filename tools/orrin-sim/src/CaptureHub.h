@@ -55,15 +55,16 @@ public:
     void Open();
 
 private:
+    using Event = std::shared_ptr<const orrinclient::CaptureEvent>;
     struct Subscriber {
-        std::deque<orrinclient::CaptureEvent> queue;
+        std::deque<Event> queue;
         bool dropped = false;
     };
 
     void Run();
     // Queues `event` for every subscriber, waiting while a queue is full. False when the run
     // was asked to stop meanwhile (nothing queued).
-    bool Publish(std::unique_lock<std::mutex>& lock, const orrinclient::CaptureEvent& event);
+    bool Publish(std::unique_lock<std::mutex>& lock, const Event& event);
     void Log(const std::string& line) const;
 
     EpochSource& source_;

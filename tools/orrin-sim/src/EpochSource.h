@@ -4,6 +4,9 @@
 
 #include "Scene.h"
 
+#include "OrrinCapture.pb.h"
+
+#include <memory>
 #include <mutex>
 
 namespace orrinsim {
@@ -12,11 +15,15 @@ class EpochSource {
 public:
     EpochSource(std::vector<lyraproto::TriggerEpoch> given, std::uint64_t seed, std::size_t targets,
                 std::size_t lumidots);
+    // The next epoch, for a trigger reply.
     lyraproto::TriggerEpoch Next();
+    // The next epoch as a stream event, shared by every subscriber it is queued for. Given
+    // epochs are wrapped once, so streaming them copies nothing.
+    std::shared_ptr<const orrinclient::CaptureEvent> NextEvent();
 
 private:
     std::mutex mutex_;
-    std::vector<lyraproto::TriggerEpoch> given_;
+    std::vector<std::shared_ptr<const orrinclient::CaptureEvent>> given_;
     EpochGenerator generator_;
     std::uint64_t next_ = 1;
 };
