@@ -8,21 +8,38 @@
 
 #include <QCheckBox>
 #include <QEvent>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QPushButton>
 #include <QRect>
 #include <QShowEvent>
 
+#include <algorithm>
 #include <utility>
 
 namespace {
 
-// The dialog's layout in dialog units, converted with the base units of its 8-point font.
-QRect FromDialogUnits(int left, int top, int width, int height) {
-    const auto x = [](int du) { return du * 3 / 2; };
-    const auto y = [](int du) { return du * 13 / 8; };
-    return QRect(x(left), y(top), x(width), y(height));
-}
+// The dialog's layout is given in dialog units: a quarter of the font's average character width
+// horizontally and an eighth of its height vertically, so the controls grow with the font and
+// their texts fit whatever font the platform picks.
+class DialogUnits {
+public:
+    explicit DialogUnits(const QFont& font) {
+        const QFontMetrics metrics(font);
+        const QString sample = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+        baseX_ = (metrics.horizontalAdvance(sample) / 26 + 1) / 2;
+        baseY_ = metrics.height();
+    }
+    QRect operator()(int left, int top, int width, int height) const {
+        return QRect(X(left), Y(top), X(width), Y(height));
+    }
+
+private:
+    int X(int du) const { return du * baseX_ / 4; }
+    int Y(int du) const { return du * baseY_ / 8; }
+    int baseX_;
+    int baseY_;
+};
 
 const wchar_t* const kPositionSection = L"windows";
 constexpr int kPositionFlags = 9;
@@ -39,6 +56,7 @@ DTarnConnection::DTarnConnection(WORD type, std::string name, const CString& add
       hostLabel(label), hostPort(port) {
     setObjectName(QStringLiteral("DTarnConnection"));
     setWindowTitle(QStringLiteral("Connect to Tarn"));
+    const DialogUnits FromDialogUnits(font());
     setFixedSize(FromDialogUnits(0, 0, 177, 176).size());
 
     group_ = new QGroupBox(QStringLiteral("Tarn"), this); // control id -1
@@ -58,7 +76,10 @@ DTarnConnection::DTarnConnection(WORD type, std::string name, const CString& add
 
     showAllBox_ = new QCheckBox(QStringLiteral("Show All Available Connections"), this); // control 1001
     showAllBox_->setObjectName(QStringLiteral("showAll"));
-    showAllBox_->setGeometry(FromDialogUnits(22, 133, 115, 10));
+    QRect showAllRect = FromDialogUnits(22, 133, 115, 10);
+    // The check box's text decides its width where the template's is too narrow for the font.
+    showAllRect.setWidth(std::max(showAllRect.width(), showAllBox_->sizeHint().width()));
+    showAllBox_->setGeometry(showAllRect);
     showAllBox_->setChecked(false);
     showAllBox_->raise();
 
