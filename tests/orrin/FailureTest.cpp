@@ -153,7 +153,7 @@ TEST(OrrinFailures, StoppingTheServerReleasesStalledCalls) {
     Connect(service, *sim);
     ASSERT_TRUE(sim->Stall("GetProject"));
     std::atomic<bool> result{true};
-    std::thread caller([&] {
+    std::jthread caller([&] {
         lyraproto::PhotogrammetryProject p;
         result = service.projectService()->getProject(&p);
     });

@@ -13,11 +13,12 @@ std::shared_ptr<Link> MakeLink(const std::string& host, unsigned short port,
     grpc::ChannelArguments args;
     args.SetMaxReceiveMessageSize(options.maxReceiveMessageBytes);
     // The channel's own reconnection must not lag behind the event stream's: without these it
-    // waits up to two minutes before it tries a server that has come back.
+    // waits up to two minutes before it tries a server that has come back. (The "minimum
+    // reconnect backoff" is left alone: gRPC takes it as the time a connection attempt may
+    // last, and a short one fails every server that is slow to accept.)
     const int first = static_cast<int>(options.firstReconnectDelay.count());
     const int cap = static_cast<int>(options.maxReconnectDelay.count());
     args.SetInt(GRPC_ARG_INITIAL_RECONNECT_BACKOFF_MS, first);
-    args.SetInt(GRPC_ARG_MIN_RECONNECT_BACKOFF_MS, first);
     args.SetInt(GRPC_ARG_MAX_RECONNECT_BACKOFF_MS, cap);
     // Each service object gets a channel of its own, never one shared with another service
     // object of the process that talks to the same address.
