@@ -126,9 +126,6 @@ TEST(OrrinControllerTest, DestructionDuringAStreamNeverCallsIntoTheDestroyedCont
         auto sim = StartSim(options);
         lyra::OrrinService service(QuickClient());
         Recorder direct(service);
-        Connect(service, *sim);
-        ASSERT_TRUE(direct.WaitForState(true));
-
         auto controller = std::make_unique<OrrinController>(&service);
         auto calls = std::make_shared<std::atomic<int>>(0);
         auto inside = std::make_shared<std::atomic<bool>>(false);
@@ -145,6 +142,8 @@ TEST(OrrinControllerTest, DestructionDuringAStreamNeverCallsIntoTheDestroyedCont
             ++*calls;
             inside->store(false);
         };
+        Connect(service, *sim); // callbacks in place before the first event, as in the bridge
+        ASSERT_TRUE(direct.WaitForState(true));
         ASSERT_TRUE(service.dataCaptureService()->startContinuous());
         ASSERT_TRUE(Poll([&] { return calls->load() >= 20; }));
         if (c.slowCallback) {
