@@ -5,9 +5,10 @@
 //
 //   orrin-stream-bench [--seconds S] [--points N[,N...]]
 //
-// Both paths run in this process over loopback: "library" is the simulator's capture service
-// and OrrinService up to the epochCaptured slot; "bare" is a minimal server writing prepared
-// events and a plain stub reading them.
+// All paths run in this process over loopback: "library" is the simulator's capture service and
+// OrrinService up to the epochCaptured slot (the whole path); "client" is a minimal server
+// writing prepared events (after a hello) to OrrinService (the client library alone); "bare" is
+// the same minimal server and a plain stub reading the events.
 
 #include "OrrinCapture.grpc.pb.h"
 #include "OrrinService.h"
@@ -26,6 +27,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -132,23 +134,99 @@ Result Summarize(Timeline& timeline, std::chrono::duration<double> window, std::
     return r;
 }
 
-// --- the library path --------------------------------------------------------------------------
+// --- the minimal server -------------------------------------------------------------------------
 
-Result RunLibrary(const std::vector<lyraproto::TriggerEpoch>& epochs, double rateHz,
-                  std::chrono::duration<double> window) {
-    Timeline timeline;
-    orrinsim::Options options;
-    options.epochs = epochs;
-    options.rateHz = rateHz;
-    options.log = [](const std::string&) {};
-    const bool latency = rateHz > 0.0;
-    if (latency)
-        options.onEpochWrite = [&](const lyraproto::TriggerEpoch&) { timeline.Sent(); };
-    orrinsim::Simulator sim(options);
-    std::string error;
-    if (!sim.Start(&error))
-        throw std::runtime_error(error);
+class BareServer final : public orrinclient::Capture::Service {
+public:
+    BareServer(const std::vector<lyraproto::TriggerEpoch>& epochs, double rateHz, Timeline* timeline,
+               bool greet)
+        : rateHz_(rateHz), timeline_(timeline), greet_(greet) {
+        for (const auto& e : epochs) {
+            orrinclient::CaptureEvent event;
+            *event.mutable_epoch() = e;
+            events_.push_back(std::move(event));
+        }
+    }
+    void Finish() { done_ = true; }
 
+    grpc::Status Subscribe(grpc::ServerContext* context, const orrinclient::SubscribeRequest*,
+                           grpc::ServerWriter<orrinclient::CaptureEvent>* writer) override {
+        if (greet_) { // OrrinService counts a stream as connected once greeted
+            orrinclient::CaptureEvent hello;
+            hello.mutable_hello()->set_server_name("bare");
+            if (!writer->Write(hello))
+                return grpc::Status::OK;
+        }
+        {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [&] { return started_ || done_ || context->IsCancelled(); });
+        }
+        const auto period =
+            rateHz_ > 0.0
+                ? std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / rateHz_))
+                : Clock::duration::zero();
+        auto next = Clock::now();
+        for (std::size_t i = 0; !done_ && !context->IsCancelled(); ++i) {
+            if (rateHz_ > 0.0) {
+                std::this_thread::sleep_until(next);
+                next = std::max(next + period, Clock::now());
+            }
+            if (timeline_)
+                timeline_->Sent();
+            if (!writer->Write(events_[i % events_.size()]))
+                break;
+        }
+        return grpc::Status::OK;
+    }
+    grpc::Status StartContinuous(grpc::ServerContext*, const google::protobuf::Empty*,
+                                 google::protobuf::BoolValue* reply) override {
+        Start();
+        reply->set_value(true);
+        return grpc::Status::OK;
+    }
+    grpc::Status StopContinuous(grpc::ServerContext*, const google::protobuf::Empty*,
+                                google::protobuf::BoolValue* reply) override {
+        done_ = true;
+        changed_.notify_all();
+        reply->set_value(true);
+        return grpc::Status::OK;
+    }
+    void Start() {
+        std::lock_guard lock(mutex_);
+        started_ = true;
+        changed_.notify_all();
+    }
+
+private:
+    std::vector<orrinclient::CaptureEvent> events_;
+    double rateHz_;
+    Timeline* timeline_;
+    bool greet_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool started_ = false;
+    std::atomic<bool> done_{false};
+};
+
+struct BareListener {
+    explicit BareListener(BareServer& service) {
+        grpc::ServerBuilder builder;
+        builder.AddListeningPort("127.0.0.1:0", grpc::InsecureServerCredentials(), &port);
+        builder.RegisterService(&service);
+        server = builder.BuildAndStart();
+        if (!server)
+            throw std::runtime_error("bare server did not start");
+    }
+    ~BareListener() { server->Shutdown(std::chrono::system_clock::now() + 1s); }
+    int port = 0;
+    std::unique_ptr<grpc::Server> server;
+};
+
+// --- OrrinService as the reader -----------------------------------------------------------------
+
+// Starts continuous capture at `port` and counts what reaches the epochCaptured slot.
+Result ReadWithService(unsigned short port, Timeline& timeline, bool latency,
+                       std::chrono::duration<double> window, bool waitForStop) {
     lyra::OrrinService service;
     std::atomic<std::size_t> count{0};
     std::mutex stopMutex;
@@ -173,7 +251,7 @@ Result RunLibrary(const std::vector<lyraproto::TriggerEpoch>& epochs, double rat
         stopped = true;
         stopChanged.notify_all();
     });
-    service.start("127.0.0.1", static_cast<unsigned short>(sim.Port()));
+    service.start("127.0.0.1", port);
     {
         std::unique_lock lock(stopMutex);
         if (!stopChanged.wait_for(lock, 10s, [&] { return connected; }))
@@ -188,82 +266,68 @@ Result RunLibrary(const std::vector<lyraproto::TriggerEpoch>& epochs, double rat
     const std::size_t after = count.load();
     const auto t1 = Clock::now();
     service.dataCaptureService()->stopContinuous();
-    {
+    if (waitForStop) {
         std::unique_lock lock(stopMutex);
         stopChanged.wait_for(lock, 30s, [&] { return stopped; });
     }
     service.stop();
-    sim.Stop();
     return Summarize(timeline, t1 - t0, after - before, latency);
 }
 
-// --- the bare path ------------------------------------------------------------------------------
+// The simulator and the client library: the whole path.
+Result RunLibrary(const std::vector<lyraproto::TriggerEpoch>& epochs, double rateHz,
+                  std::chrono::duration<double> window) {
+    Timeline timeline;
+    orrinsim::Options options;
+    options.epochs = epochs;
+    options.rateHz = rateHz;
+    options.log = [](const std::string&) {};
+    const bool latency = rateHz > 0.0;
+    if (latency)
+        options.onEpochWrite = [&](const lyraproto::TriggerEpoch&) { timeline.Sent(); };
+    orrinsim::Simulator sim(options);
+    std::string error;
+    if (!sim.Start(&error))
+        throw std::runtime_error(error);
+    const Result result =
+        ReadWithService(static_cast<unsigned short>(sim.Port()), timeline, latency, window, true);
+    sim.Stop();
+    return result;
+}
 
-class BareServer final : public orrinclient::Capture::Service {
-public:
-    BareServer(const std::vector<lyraproto::TriggerEpoch>& epochs, double rateHz, Timeline* timeline)
-        : rateHz_(rateHz), timeline_(timeline) {
-        for (const auto& e : epochs) {
-            orrinclient::CaptureEvent event;
-            *event.mutable_epoch() = e;
-            events_.push_back(std::move(event));
-        }
-    }
-    void Finish() { done_ = true; }
+// The minimal server and the client library: the library alone.
+Result RunClient(const std::vector<lyraproto::TriggerEpoch>& epochs, double rateHz,
+                 std::chrono::duration<double> window) {
+    Timeline timeline;
+    const bool latency = rateHz > 0.0;
+    BareServer service(epochs, rateHz, latency ? &timeline : nullptr, true);
+    BareListener listener(service);
+    return ReadWithService(static_cast<unsigned short>(listener.port), timeline, latency, window, false);
+}
 
-    grpc::Status Subscribe(grpc::ServerContext* context, const orrinclient::SubscribeRequest*,
-                           grpc::ServerWriter<orrinclient::CaptureEvent>* writer) override {
-        const auto period =
-            rateHz_ > 0.0
-                ? std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / rateHz_))
-                : Clock::duration::zero();
-        auto next = Clock::now();
-        for (std::size_t i = 0; !done_ && !context->IsCancelled(); ++i) {
-            if (rateHz_ > 0.0) {
-                std::this_thread::sleep_until(next);
-                next = std::max(next + period, Clock::now());
-            }
-            if (timeline_)
-                timeline_->Sent();
-            if (!writer->Write(events_[i % events_.size()]))
-                break;
-        }
-        return grpc::Status::OK;
-    }
-
-private:
-    std::vector<orrinclient::CaptureEvent> events_;
-    double rateHz_;
-    Timeline* timeline_;
-    std::atomic<bool> done_{false};
-};
-
+// The minimal server and a plain stub.
 Result RunBare(const std::vector<lyraproto::TriggerEpoch>& epochs, double rateHz,
                std::chrono::duration<double> window) {
     Timeline timeline;
     const bool latency = rateHz > 0.0;
-    BareServer service(epochs, rateHz, latency ? &timeline : nullptr);
-    int port = 0;
-    grpc::ServerBuilder builder;
-    builder.AddListeningPort("127.0.0.1:0", grpc::InsecureServerCredentials(), &port);
-    builder.RegisterService(&service);
-    auto server = builder.BuildAndStart();
-    if (!server)
-        throw std::runtime_error("bare server did not start");
+    BareServer service(epochs, rateHz, latency ? &timeline : nullptr, false);
+    service.Start();
+    BareListener listener(service);
 
     grpc::ChannelArguments args;
     args.SetMaxReceiveMessageSize(256 << 20);
-    auto channel = grpc::CreateCustomChannel("127.0.0.1:" + std::to_string(port),
+    auto channel = grpc::CreateCustomChannel("127.0.0.1:" + std::to_string(listener.port),
                                              grpc::InsecureChannelCredentials(), args);
     auto stub = orrinclient::Capture::NewStub(channel);
     grpc::ClientContext context;
     std::atomic<std::size_t> count{0};
+    std::atomic<bool> empty{false};
     std::thread reader([&] {
         auto stream = stub->Subscribe(&context, orrinclient::SubscribeRequest());
         orrinclient::CaptureEvent event;
         while (stream->Read(&event)) {
             if (event.epoch().cloud_size() == 0)
-                throw std::logic_error("empty epoch");
+                empty = true;
             if (latency)
                 timeline.Received();
             ++count;
@@ -279,7 +343,8 @@ Result RunBare(const std::vector<lyraproto::TriggerEpoch>& epochs, double rateHz
     service.Finish();
     context.TryCancel();
     reader.join();
-    server->Shutdown(std::chrono::system_clock::now() + 1s);
+    if (empty)
+        throw std::logic_error("empty epoch");
     return Summarize(timeline, t1 - t0, after - before, latency);
 }
 
@@ -293,11 +358,11 @@ void Print(const char* path, std::size_t points, const Result& thr, const Result
 int main(int argc, char** argv) {
     double seconds = 1.5;
     std::vector<std::size_t> sizes{10, 10000};
-    for (int i = 1; i + 1 < argc; i += 2) {
+    for (int i = 1; i < argc; i += 2) {
         const std::string arg = argv[i];
-        if (arg == "--seconds") {
+        if (i + 1 < argc && arg == "--seconds") {
             seconds = std::stod(argv[i + 1]);
-        } else if (arg == "--points") {
+        } else if (i + 1 < argc && arg == "--points") {
             sizes.clear();
             std::istringstream in(argv[i + 1]);
             std::string item;
@@ -316,23 +381,30 @@ int main(int argc, char** argv) {
         const auto epochs = MakeEpochs(points, 4);
         const auto bytes = epochs.front().ByteSizeLong();
         const Result libThr = RunLibrary(epochs, 0.0, window);
+        const Result clientThr = RunClient(epochs, 0.0, window);
         const Result bareThr = RunBare(epochs, 0.0, window);
-        // Latency at a quarter of the slower path's throughput: no queue builds up.
-        const double rate =
-            std::clamp(std::min(libThr.epochsPerSecond, bareThr.epochsPerSecond) / 4.0, 2.0, 500.0);
-        // Enough epochs for a p99 at slow rates, within a few seconds.
+        // Latency at a quarter of the slowest path's throughput, so that no queue builds up, with
+        // enough epochs for a p99 at slow rates, within a few seconds.
+        const double slowest =
+            std::min({libThr.epochsPerSecond, clientThr.epochsPerSecond, bareThr.epochsPerSecond});
+        const double rate = std::clamp(slowest / 4.0, 2.0, 500.0);
         const std::chrono::duration<double> latencyWindow(std::min(std::max(seconds, 200.0 / rate), 4.0));
         const Result libLat = RunLibrary(epochs, rate, latencyWindow);
+        const Result clientLat = RunClient(epochs, rate, latencyWindow);
         const Result bareLat = RunBare(epochs, rate, latencyWindow);
         Print("library", points, libThr, libLat, rate);
+        Print("client", points, clientThr, clientLat, rate);
         Print("bare", points, bareThr, bareLat, rate);
-        char line[256];
-        std::snprintf(line, sizeof line,
-                      "%zu points (%zu bytes/epoch): library/bare  throughput %.2f  p50 %.2f  p99 %.2f",
-                      points, bytes, libThr.epochsPerSecond / bareThr.epochsPerSecond,
-                      bareLat.p50Ms > 0 ? libLat.p50Ms / bareLat.p50Ms : 0.0,
-                      bareLat.p99Ms > 0 ? libLat.p99Ms / bareLat.p99Ms : 0.0);
-        ratios.push_back(line);
+        const auto ratio = [](double a, double b) { return b > 0.0 ? a / b : 0.0; };
+        for (const auto& [name, thr, lat] :
+             {std::tuple{"library", libThr, libLat}, std::tuple{"client", clientThr, clientLat}}) {
+            char line[256];
+            std::snprintf(line, sizeof line,
+                          "%zu points (%zu bytes/epoch): %s/bare  throughput %.2f  p50 %.2f  p99 %.2f",
+                          points, bytes, name, ratio(thr.epochsPerSecond, bareThr.epochsPerSecond),
+                          ratio(lat.p50Ms, bareLat.p50Ms), ratio(lat.p99Ms, bareLat.p99Ms));
+            ratios.push_back(line);
+        }
     }
     std::printf("\n");
     for (const auto& r : ratios)
