@@ -30,7 +30,8 @@ struct OrrinServiceOptions {
     std::chrono::milliseconds firstReconnectDelay{100};
     std::chrono::milliseconds maxReconnectDelay{std::chrono::seconds(2)};
     // A stream on which nothing (not even a heartbeat) arrives for this long counts as broken.
-    std::chrono::milliseconds silenceTimeout{std::chrono::seconds(5)};
+    // It also bounds the time one streamed epoch may take to arrive whole.
+    std::chrono::milliseconds silenceTimeout{std::chrono::seconds(10)};
     // Larger replies and events fail (the call returns false, the stream breaks).
     int maxReceiveMessageBytes = 256 << 20;
 };
