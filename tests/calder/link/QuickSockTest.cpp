@@ -8,6 +8,8 @@
 #include "calder/Packets.h"
 #include "host_link.pb.h"
 
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -89,6 +91,48 @@ TEST(QuickSock, DeliversFramesInOrderOnTheActivatingThread) {
     for (QThread* t : link.got->threads)
         EXPECT_EQ(t, QThread::currentThread());
     EXPECT_EQ(link.got->closed, 0);
+}
+
+// A handler that runs a nested event loop (a dialog, a wait) gets the next frames delivered inside
+// it; they still come in arrival order, and the close only after the last of them.
+TEST(QuickSock, NestedEventLoopsInHandlersKeepTheOrderAndTheCloseComesLast) {
+    linktest::EnsureApp();
+    RawPeer peer;
+    QuickSock sock;
+    ASSERT_TRUE(sock.Connect("127.0.0.1", peer.Port()));
+    ASSERT_TRUE(peer.Accept());
+    constexpr int kFrames = 300;
+    std::vector<int> order;
+    int framesAtClose = -1;
+    int closed = 0;
+    ASSERT_TRUE(sock.Activate(
+        [&](const calder::HostFrame& f) {
+            order.push_back(std::stoi(f.names().firsttext()));
+            if (order.size() % 7 == 1)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        },
+        [&] {
+            ++closed;
+            framesAtClose = static_cast<int>(order.size());
+        }));
+    std::string wire;
+    for (int i = 0; i < kFrames; ++i) {
+        calder::HostFrame names;
+        names.mutable_names()->set_firsttext(std::to_string(i));
+        calder::AppendFrame(names, wire);
+        if (i % 50 == 49) { // in several reads, so that frames arrive while handlers run
+            peer.Send(wire);
+            wire.clear();
+        }
+    }
+    peer.CloseConnection();
+    ASSERT_TRUE(WaitUntil([&] { return closed > 0; }));
+    linktest::Drain();
+    EXPECT_EQ(closed, 1);
+    EXPECT_EQ(framesAtClose, kFrames);
+    ASSERT_EQ(order.size(), static_cast<std::size_t>(kFrames));
+    for (int i = 0; i < kFrames; ++i)
+        EXPECT_EQ(order[static_cast<std::size_t>(i)], i);
 }
 
 TEST(QuickSock, ProtocolErrorsAndEndOfStreamCloseTheConnectionOnce) {
@@ -208,6 +252,60 @@ TEST(QuickSock, SendPacketsWritesEveryFrameWithOneMarker) {
     const auto rest = link.peer.ReadFrames(1);
     ASSERT_EQ(rest.size(), 1u);
     EXPECT_TRUE(rest[0].has_flags()) << "the packets that can be encoded are still sent";
+}
+
+// A batch far larger than the socket's buffers goes out while it is still being encoded; single
+// sends from other threads meanwhile land before or after it, never inside it.
+TEST(QuickSock, ALargeBatchStaysOneUninterruptedRunBetweenOtherSenders) {
+    Link link;
+    ASSERT_TRUE(link.Open());
+    constexpr int kBatch = 60000; // several MiB of frames
+    constexpr int kSingles = 200;
+    std::vector<std::unique_ptr<CObject>> owned;
+    CObArray batch;
+    for (int i = 0; i < kBatch; ++i) {
+        owned.push_back(NamedPoint(L"B" + std::to_wstring(i), i));
+        batch.Add(owned.back().get());
+    }
+    std::atomic<int> failures{0};
+    std::vector<std::thread> senders;
+    for (int t = 0; t < 2; ++t) {
+        senders.emplace_back([&, t] {
+            for (int i = 0; i < kSingles; ++i) {
+                auto p = NamedPoint(L"S" + std::to_wstring(t) + L"_" + std::to_wstring(i), i);
+                if (link.sock->SendPacket(*p) == 0)
+                    ++failures;
+            }
+        });
+    }
+    senders.emplace_back([&] {
+        if (link.sock->SendPackets(batch) == 0)
+            ++failures;
+    });
+    const auto frames = link.peer.ReadFrames(kBatch + 2 * kSingles, std::chrono::seconds(120));
+    for (auto& s : senders)
+        s.join();
+    EXPECT_EQ(failures.load(), 0);
+    ASSERT_EQ(frames.size(), static_cast<std::size_t>(kBatch + 2 * kSingles));
+
+    std::size_t first = frames.size();
+    for (std::size_t i = 0; i < frames.size() && first == frames.size(); ++i)
+        if (frames[i].measurement().targetname().rfind('B', 0) == 0)
+            first = i;
+    ASSERT_LE(first + kBatch, frames.size());
+    const std::uint64_t marker = frames[first].writemarker();
+    EXPECT_NE(marker, 0u);
+    for (int i = 0; i < kBatch; ++i) {
+        const auto& f = frames[first + static_cast<std::size_t>(i)];
+        ASSERT_EQ(f.measurement().targetname(), "B" + std::to_string(i)) << "the batch is cut at frame " << i;
+        ASSERT_EQ(f.writemarker(), marker);
+    }
+    std::set<std::uint64_t> others;
+    for (std::size_t i = 0; i < frames.size(); ++i)
+        if (i < first || i >= first + kBatch)
+            others.insert(frames[i].writemarker());
+    EXPECT_EQ(others.size(), static_cast<std::size_t>(2 * kSingles));
+    EXPECT_EQ(others.count(marker), 0u);
 }
 
 TEST(QuickSock, WithoutAConnectionEverySendIsDropped) {

@@ -3,7 +3,7 @@
 // calder::HostFrame).
 //
 // Sends are synchronous and may come from any thread (one send mutex); SendPackets writes all of
-// its frames with one gathered write. Without a connected socket, packets are dropped silently.
+// its frames as one uninterrupted run, in pieces as they are encoded. Without a connected socket, packets are dropped silently.
 // Received frames are decoded on a reader thread and delivered on the thread that called
 // Activate, through that thread's Qt event loop. A frame longer than the limit closes the
 // connection without allocating the claimed size.
@@ -46,7 +46,7 @@ public:
     // Encodes and sends one packet (a packet class of Packets.h). Returns nonzero when written
     // whole; 0 when not connected, on a write error, or for an object that is no packet.
     BOOL SendPacket(CObject& packet);
-    // Sends every packet of the array in one gathered write.
+    // Sends every packet of the array as one uninterrupted run of frames with one write marker.
     BOOL SendPackets(CObArray& packets);
     // Sends a link frame.
     BOOL SendFrame(const calder::HostFrame& frame);

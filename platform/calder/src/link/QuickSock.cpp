@@ -1,5 +1,11 @@
 // The TCP host link: connect, gathered synchronous sends, and a reader thread that hands decoded
 // frames to the activating thread's event loop.
+//
+// The hand-off goes through a queue of the socket's own, under a standard mutex: the reader moves
+// each decoded frame into it and posts a wake-up without payload to a receiver object on the
+// activating thread, whose handler takes the frames out under the same mutex. Every frame thus
+// changes threads through a lock the race checker sees, never inside the event queue's own
+// bookkeeping.
 
 #include "calder/QuickSock.h"
 
@@ -8,7 +14,8 @@
 
 #include "host_link.pb.h"
 
-#include <QMetaObject>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QObject>
 #include <QThread>
 
@@ -28,7 +35,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <deque>
 #include <mutex>
+#include <optional>
 #include <string_view>
 #include <thread>
 #include <vector>
@@ -44,21 +53,35 @@ constexpr int kSendTimeoutMs = 30000;
 constexpr std::size_t kReadChunk = 64 * 1024;
 // Send buffers and the reused frame are given back after a send this large.
 constexpr std::size_t kKeptBytes = std::size_t{4} << 20;
+// A gathered send writes its frames out in pieces of about this size as they are encoded, so that
+// the host decodes one piece while the next is encoded, and the buffer stays small enough to be
+// kept between sends.
+constexpr std::size_t kPieceBytes = std::size_t{1} << 20;
+// The reader's wake-ups, the only events a receiver is ever sent.
+constexpr auto kWakeEvent = static_cast<QEvent::Type>(QEvent::User + 1);
 
 std::string ErrnoText(int error) {
     return std::strerror(error);
 }
 
-// What the reader thread, the posted callbacks and the socket share. The handlers never change
-// after activation; `alive` turns false when the socket is destroyed. `mutex` is held while a
-// handler runs, so that a destructor on another thread waits for a running handler; it is
-// recursive because a handler may destroy the socket itself.
+// What the reader thread, the receiver and the socket share. The handlers are set before the
+// reader starts and never change. `mutex` is held while a handler runs, so that a destructor on
+// another thread waits for a running handler; it is recursive because a handler may destroy the
+// socket itself.
 struct Delivery {
     std::recursive_mutex mutex;
-    bool alive = true;
-    int depth = 0; // handlers running (on the receiver's thread)
+    bool alive = true; // false once the socket is being destroyed (under `mutex`)
+    int depth = 0;     // handlers running on the receiver's thread (under `mutex`)
     QuickSock::FrameHandler onFrame;
     QuickSock::ClosedHandler onClosed;
+
+    // The hand-off from the reader to the receiver, under `queueMutex` (never held while a handler
+    // runs, so a handler that closes the socket cannot block the reader it waits for).
+    std::mutex queueMutex;
+    std::deque<calder::HostFrame> frames;
+    bool ended = false;      // the reader has finished: the close follows the last frame
+    bool closeTaken = false; // the close has been taken for delivery
+    bool wakePosted = false; // a wake-up is queued whose drain has not started yet
 };
 
 int ConnectOne(const addrinfo& ai, std::chrono::steady_clock::time_point deadline, std::string& error) {
@@ -143,45 +166,92 @@ struct QuickSock::Impl {
 
 namespace {
 
-void PostFrame(QObject* target, const std::shared_ptr<Delivery>& d,
-               std::shared_ptr<calder::HostFrame> frame) {
-    QMetaObject::invokeMethod(
-        target,
-        [d, frame = std::move(frame)] {
-            std::lock_guard lock(d->mutex);
-            if (!d->alive || !d->onFrame)
-                return;
-            ++d->depth;
-            try {
-                d->onFrame(*frame);
-            } catch (const std::exception& e) {
-                spdlog::error("host link: a frame handler failed: {}", e.what());
-            } catch (...) {
-                spdlog::error("host link: a frame handler failed");
-            }
-            --d->depth;
-        },
-        Qt::QueuedConnection);
+// Runs one handler under the delivery lock, unless the socket is being destroyed. Returns whether
+// delivery may go on (a handler may have destroyed the socket).
+template <typename Call>
+bool RunHandler(Delivery& d, const char* what, Call&& call) {
+    std::lock_guard lock(d.mutex);
+    if (!d.alive)
+        return false;
+    ++d.depth;
+    try {
+        call();
+    } catch (const std::exception& e) {
+        spdlog::error("host link: the {} handler failed: {}", what, e.what());
+    } catch (...) {
+        spdlog::error("host link: the {} handler failed", what);
+    }
+    --d.depth;
+    return d.alive;
 }
 
-void PostClosed(QObject* target, const std::shared_ptr<Delivery>& d) {
-    QMetaObject::invokeMethod(
-        target,
-        [d] {
-            std::lock_guard lock(d->mutex);
-            if (!d->alive || !d->onClosed)
-                return;
-            ++d->depth;
-            try {
-                d->onClosed();
-            } catch (const std::exception& e) {
-                spdlog::error("host link: the close handler failed: {}", e.what());
-            } catch (...) {
-                spdlog::error("host link: the close handler failed");
+// Lives on the activating thread and delivers what the reader queued, in order.
+class Receiver final : public QObject {
+public:
+    explicit Receiver(std::shared_ptr<Delivery> d) : delivery_(std::move(d)) {}
+
+protected:
+    // Only wake-ups are ever posted here, and they carry nothing: the event is not looked at.
+    void customEvent(QEvent*) override { Drain(); }
+
+private:
+    // Delivers what was queued when the drain started (later frames have their own wake-up), so
+    // that a busy reader cannot keep the event loop from its other work. Frames are taken one at a
+    // time, so a drain run by a nested event loop inside a handler keeps the order.
+    void Drain() {
+        Delivery& d = *delivery_;
+        std::size_t budget = 0;
+        {
+            std::lock_guard lock(d.queueMutex);
+            d.wakePosted = false;
+            budget = d.frames.size() + 1; // the frames and the close after them
+        }
+        for (; budget > 0; --budget) {
+            std::optional<calder::HostFrame> frame;
+            {
+                std::lock_guard lock(d.queueMutex);
+                if (!d.frames.empty()) {
+                    frame.emplace(std::move(d.frames.front()));
+                    d.frames.pop_front();
+                } else if (d.ended && !d.closeTaken) {
+                    d.closeTaken = true;
+                } else {
+                    return;
+                }
             }
-            --d->depth;
-        },
-        Qt::QueuedConnection);
+            if (!frame) {
+                RunHandler(d, "close", [&] {
+                    if (d.onClosed)
+                        d.onClosed();
+                });
+                return;
+            }
+            if (!RunHandler(d, "frame", [&] {
+                    if (d.onFrame)
+                        d.onFrame(*frame);
+                }))
+                return;
+        }
+    }
+
+    std::shared_ptr<Delivery> delivery_;
+};
+
+// Queues a frame (or, without one, the end of the stream) for the receiver and wakes it once per
+// drain.
+void HandOver(Delivery& d, QObject* target, calder::HostFrame* frame) {
+    bool wake = false;
+    {
+        std::lock_guard lock(d.queueMutex);
+        if (frame != nullptr)
+            d.frames.push_back(std::move(*frame));
+        else
+            d.ended = true;
+        wake = !d.wakePosted;
+        d.wakePosted = true;
+    }
+    if (wake)
+        QCoreApplication::postEvent(target, new QEvent(kWakeEvent));
 }
 
 } // namespace
@@ -190,7 +260,7 @@ void QuickSock::Impl::ReadLoop(int socket, std::shared_ptr<Delivery> d, QObject*
     calder::FrameDecoder decoder(maxFrameBytes.load());
     std::vector<char> chunk(kReadChunk);
     std::string reason;
-    auto frame = std::make_shared<calder::HostFrame>();
+    calder::HostFrame frame;
     bool running = true;
     while (running) {
         const std::size_t want = std::min(chunk.size(), decoder.Room());
@@ -206,11 +276,10 @@ void QuickSock::Impl::ReadLoop(int socket, std::shared_ptr<Delivery> d, QObject*
             break;
         }
         decoder.Feed(std::string_view(chunk.data(), static_cast<std::size_t>(n)));
-        for (auto status = decoder.Next(*frame); running && status != calder::FrameDecoder::Status::needMore;
-             status = decoder.Next(*frame)) {
+        for (auto status = decoder.Next(frame); running && status != calder::FrameDecoder::Status::needMore;
+             status = decoder.Next(frame)) {
             if (status == calder::FrameDecoder::Status::frame) {
-                PostFrame(target, d, std::move(frame));
-                frame = std::make_shared<calder::HostFrame>();
+                HandOver(*d, target, &frame);
             } else {
                 reason = status == calder::FrameDecoder::Status::tooLarge
                              ? "protocol error: a frame is longer than the limit of " +
@@ -226,7 +295,7 @@ void QuickSock::Impl::ReadLoop(int socket, std::shared_ptr<Delivery> d, QObject*
         spdlog::debug("host link: connection closed");
     else
         spdlog::warn("host link: connection closed: {}", reason);
-    PostClosed(target, d);
+    HandOver(*d, target, nullptr);
 }
 
 void QuickSock::Impl::CloseLocked() {
@@ -373,7 +442,7 @@ bool QuickSock::Activate(FrameHandler onFrame, ClosedHandler onClosed) {
     d->onFrame = std::move(onFrame);
     d->onClosed = std::move(onClosed);
     impl_->delivery = d;
-    impl_->receiver = new QObject();
+    impl_->receiver = new Receiver(d);
     impl_->reader = std::thread(&Impl::ReadLoop, impl_.get(), impl_->Descriptor(), d, impl_->receiver);
     return true;
 }
@@ -398,13 +467,20 @@ BOOL QuickSock::SendPacket(CObject& packet) {
 }
 
 BOOL QuickSock::SendPackets(CObArray& packets) {
+    // The send mutex is held from the first frame to the last, so the pieces written on the way
+    // still form one uninterrupted run of frames on the wire, all with one marker.
     std::lock_guard lock(impl_->send);
     if (!impl_->connected)
         return FALSE;
     const std::uint64_t marker = impl_->nextMarker++;
+    const auto count = static_cast<std::size_t>(packets.GetSize());
     bool all = true;
     bool big = false;
+    bool written = true;
+    bool sized = false;
+    std::size_t index = 0;
     for (CObject* packet : packets) {
+        ++index;
         if (packet == nullptr || !calder::codec::EncodePacket(*packet, impl_->scratch)) {
             spdlog::warn("host link: {} cannot be sent",
                          packet ? packet->GetRuntimeClassName() : "a null packet");
@@ -419,11 +495,27 @@ BOOL QuickSock::SendPackets(CObArray& packets) {
             big = true;
             continue;
         }
-        big = big || impl_->out.size() - before > kKeptBytes;
+        const std::size_t frameBytes = impl_->out.size() - before;
+        big = big || frameBytes > kKeptBytes;
+        if (!sized) {
+            // Batches are mostly of one kind: room for a piece of frames like the first one, so
+            // that the buffer does not grow frame by frame.
+            sized = true;
+            if (frameBytes < kPieceBytes)
+                impl_->out.reserve(impl_->out.size() + frameBytes +
+                                   std::min(frameBytes * (count - index), kPieceBytes));
+        }
+        if (impl_->out.size() >= kPieceBytes) {
+            written = impl_->WriteLocked(impl_->out);
+            impl_->out.clear();
+            if (!written)
+                break; // the connection is closed; the rest cannot follow
+        }
     }
-    const BOOL ok = impl_->out.empty() ? TRUE : impl_->WriteLocked(impl_->out);
+    if (written && !impl_->out.empty())
+        written = impl_->WriteLocked(impl_->out);
     impl_->TrimLocked(big);
-    return ok && all ? TRUE : FALSE;
+    return written && all ? TRUE : FALSE;
 }
 
 BOOL QuickSock::SendFrame(const calder::HostFrame& frame) {
