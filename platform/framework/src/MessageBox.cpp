@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QThread>
 
+#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -126,22 +127,50 @@ int MessageBox(QWidget* parent, const std::wstring& text, const std::wstring& ca
             request->answered.notify_all();
         }
     };
+    // The queued call's one capture, built on this thread and used and destroyed on the UI thread.
+    // The event queue's own locking is invisible to race checkers, so the capture publishes itself:
+    // a release store as it moves into the queued call, an acquire load before any use there.
+    class Ticket {
+    public:
+        Ticket(std::shared_ptr<Completion> completion, QWidget* parent, const std::wstring& text,
+               const std::wstring& caption, UINT type)
+            : completion_(std::move(completion)), parent_(parent), text_(text), caption_(caption),
+              type_(type) {
+            published_.store(true, std::memory_order_release);
+        }
+        Ticket(Ticket&& other) noexcept
+            : completion_(std::move(other.completion_)), parent_(std::move(other.parent_)),
+              text_(std::move(other.text_)), caption_(std::move(other.caption_)), type_(other.type_) {
+            published_.store(true, std::memory_order_release);
+        }
+        Ticket(const Ticket&) = delete;
+        Ticket& operator=(const Ticket&) = delete;
+        Ticket& operator=(Ticket&&) = delete;
+        ~Ticket() { (void)published_.load(std::memory_order_acquire); }
+
+        void Run() {
+            (void)published_.load(std::memory_order_acquire);
+            const int answer = ShowOnUiThread(parent_.data(), text_, caption_, type_);
+            std::lock_guard store(completion_->request->mutex);
+            completion_->request->answer = answer;
+        }
+
+    private:
+        std::atomic<bool> published_{false};
+        std::shared_ptr<Completion> completion_;
+        QPointer<QWidget> parent_;
+        std::wstring text_;
+        std::wstring caption_;
+        UINT type_;
+    };
     auto request = std::make_shared<Request>();
     request->answer = AnswerFor(ButtonsFor(type).escapeButton);
-    {
-        std::lock_guard posting(request->mutex);
-        auto completion = std::make_shared<Completion>(request);
-        QPointer<QWidget> guardedParent = parent;
-        QMetaObject::invokeMethod(
-            app,
-            [completion, guardedParent, text, caption, type] {
-                { std::lock_guard sync(completion->request->mutex); }
-                const int answer = ShowOnUiThread(guardedParent.data(), text, caption, type);
-                std::lock_guard store(completion->request->mutex);
-                completion->request->answer = answer;
-            },
-            Qt::QueuedConnection);
-    }
+    QMetaObject::invokeMethod(
+        app,
+        [ticket = Ticket(std::make_shared<Completion>(request), parent, text, caption, type)]() mutable {
+            ticket.Run();
+        },
+        Qt::QueuedConnection);
     std::unique_lock lock(request->mutex);
     request->answered.wait(lock, [&] { return request->done; });
     return request->answer;
