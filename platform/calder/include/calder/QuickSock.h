@@ -3,7 +3,8 @@
 // calder::HostFrame).
 //
 // Sends are synchronous and may come from any thread (one send mutex); SendPackets writes all of
-// its frames as one uninterrupted run, in pieces as they are encoded. Without a connected socket, packets are dropped silently.
+// its frames as one uninterrupted run, in pieces as they are encoded. Without a connected socket,
+// packets are dropped silently.
 // Received frames are decoded on a reader thread and delivered on the thread that called
 // Activate, through that thread's Qt event loop. A frame longer than the limit closes the
 // connection without allocating the claimed size.
