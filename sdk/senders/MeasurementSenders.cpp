@@ -54,13 +54,14 @@ void SendRecord(TarnConnection& c, std::unique_ptr<TarnIPMeasData> record, bool 
     packet.ClearMeasData();
 }
 
-} // namespace
-
-void TarnInstrument::SendPointToTarn(Tarnvector& position, Tarnvector& uncertainty, double probeRadius,
-                                     double secondDistance, bool asUpdate, std::string targetName,
-                                     std::string groupName, std::string collectionName,
-                                     std::vector<std::string> notes) {
-    TarnConnection& c = *connection;
+// The path shared by the two uncertainty-point senders: convert in the caller's objects, test the
+// link, build the record (with the probing direction when one is given) and send it. The value
+// printed after "ProbeRad." is `shownRadius`, which differs between the two senders.
+void SendUncertPoint(TarnConnection& c, Tarnvector& position, const Tarnvector* direction,
+                     Tarnvector& uncertainty, double probeRadius, double secondDistance, bool asUpdate,
+                     bool showSecondDistance, const std::string& targetName, const std::string& groupName,
+                     const std::string& collectionName, const std::vector<std::string>& notes) {
+    // A direction has no unit.
     ToInchesInPlace(c, position);
     ToInchesInPlace(c, uncertainty);
     probeRadius = ToInches(c, probeRadius);
@@ -69,9 +70,22 @@ void TarnInstrument::SendPointToTarn(Tarnvector& position, Tarnvector& uncertain
         return;
 
     auto record = UncertRecord(position, uncertainty);
-    const CString line = asUpdate ? CString() : SigmaLine(probeRadius, record->uncertainty);
+    if (direction != nullptr)
+        record->probingDirection.SetProbingDirection(ToVector(*direction));
+    const double shownRadius = showSecondDistance ? secondDistance : probeRadius;
+    const CString line = asUpdate ? CString() : SigmaLine(shownRadius, record->uncertainty);
     SendRecord(c, std::move(record), asUpdate, probeRadius, secondDistance, line, targetName, groupName,
                collectionName, notes);
+}
+
+} // namespace
+
+void TarnInstrument::SendPointToTarn(Tarnvector& position, Tarnvector& uncertainty, double probeRadius,
+                                     double secondDistance, bool asUpdate, std::string targetName,
+                                     std::string groupName, std::string collectionName,
+                                     std::vector<std::string> notes) {
+    SendUncertPoint(*connection, position, nullptr, uncertainty, probeRadius, secondDistance, asUpdate, false,
+                    targetName, groupName, collectionName, notes);
 }
 
 void TarnInstrument::SendEDMTheoPtToTarn(Tarnvector& distanceAngles, Tarnxform& probeTransform,
@@ -147,20 +161,8 @@ void TarnInstrument::SendIJKUncertPointToTarn(Tarnvector& position, Tarnvector& 
                                               double secondDistance, bool asUpdate, std::string targetName,
                                               std::string groupName, std::string collectionName,
                                               std::vector<std::string> notes) {
-    TarnConnection& c = *connection;
-    // The direction has no unit.
-    ToInchesInPlace(c, position);
-    ToInchesInPlace(c, uncertainty);
-    probeRadius = ToInches(c, probeRadius);
-    secondDistance = ToInches(c, secondDistance);
-    if (!IsConnected(c))
-        return;
-
-    auto record = UncertRecord(position, uncertainty);
-    record->probingDirection.SetProbingDirection(ToVector(direction));
-    const CString line = asUpdate ? CString() : SigmaLine(secondDistance, record->uncertainty);
-    SendRecord(c, std::move(record), asUpdate, probeRadius, secondDistance, line, targetName, groupName,
-               collectionName, notes);
+    SendUncertPoint(*connection, position, &direction, uncertainty, probeRadius, secondDistance, asUpdate,
+                    true, targetName, groupName, collectionName, notes);
 }
 
 void TarnInstrument::SendIJKUncertPointArrayToTarn(std::vector<Tarnvector>& positions,
